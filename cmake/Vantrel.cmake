@@ -1,0 +1,19 @@
+# vantrel_add_library(name SOURCES ... LIBS ...)
+#   One static library per engine folder; every library sees include/.
+function(vantrel_add_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/include ${CMAKE_CURRENT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${ARG_LIBS} Threads::Threads)
+endfunction()
+
+# vantrel_add_test(name SOURCES ... LIBS ...)
+#   One GoogleTest executable; the shared test main and helpers come with it.
+function(vantrel_add_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE vantrel_test_common ${ARG_LIBS} GTest::gtest GTest::gmock)
+  gtest_discover_tests(${name}
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "TZ=UTC;LC_ALL=C.UTF-8")
+endfunction()

@@ -1,0 +1,5 @@
+#include "SearcherRegistry.h"
+
+void RegisterAllEngineModules()
+{
+}

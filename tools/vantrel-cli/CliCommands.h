@@ -1,0 +1,44 @@
+// The command-line driver: parsed options and one handler per subcommand.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+enum CliExit : int {
+    CLI_OK = 0,
+    CLI_ENGINE_ERROR = 1,
+    CLI_USAGE = 2,
+    CLI_NOT_AVAILABLE = 3,
+};
+
+enum class CliScanMode { None, Quick, Deep, DeepDisk };
+
+struct CliOptions {
+    std::string command;
+    std::vector<std::string> positional;  // SOURCE, SECTOR, COUNT, FILE as the command takes them
+    CliScanMode mode = CliScanMode::None;
+    std::optional<long long> volume;      // partition-table entry
+    std::optional<long long> offset;      // start sector of the volume
+    unsigned int sectorSize = 0;          // 0: not given
+    unsigned int types = 127;
+    bool list = false;
+    bool deletedOnly = false;
+    bool progress = false;
+    std::string recoverDir;
+    std::string saveFile;
+};
+
+// Parses argv and runs the subcommand; returns the exit status.
+int VantrelCliMain(int argc, char** argv);
+
+// Prints "vantrel-cli: NAME: not available in this build" and returns 3.
+int CliNotAvailable(const char* name);
+// Prints "vantrel-cli: MESSAGE" on standard error and returns status.
+int CliFail(int status, const std::string& message);
+
+int CliDevices(const CliOptions& options);
+int CliParts(const CliOptions& options);   // positional: SOURCE
+int CliRead(const CliOptions& options);    // positional: SOURCE SECTOR COUNT
+int CliScan(const CliOptions& options);    // positional: SOURCE
+int CliLoad(const CliOptions& options);    // positional: FILE SOURCE

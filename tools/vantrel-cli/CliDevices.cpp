@@ -1,0 +1,6 @@
+#include "CliCommands.h"
+
+int CliDevices(const CliOptions&)
+{
+    return CliNotAvailable("devices");
+}

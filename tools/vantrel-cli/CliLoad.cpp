@@ -1,0 +1,6 @@
+#include "CliCommands.h"
+
+int CliLoad(const CliOptions&)
+{
+    return CliNotAvailable("load");
+}

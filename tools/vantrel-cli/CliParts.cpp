@@ -1,0 +1,6 @@
+#include "CliCommands.h"
+
+int CliParts(const CliOptions&)
+{
+    return CliNotAvailable("parts");
+}

@@ -1,0 +1,6 @@
+#include "CliCommands.h"
+
+int CliRead(const CliOptions&)
+{
+    return CliNotAvailable("read");
+}

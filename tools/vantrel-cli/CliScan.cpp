@@ -1,0 +1,6 @@
+#include "CliCommands.h"
+
+int CliScan(const CliOptions&)
+{
+    return CliNotAvailable("scan");
+}
