@@ -3,6 +3,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 enum CliExit : int {
@@ -36,6 +37,9 @@ int VantrelCliMain(int argc, char** argv);
 int CliNotAvailable(const char* name);
 // Prints "vantrel-cli: MESSAGE" on standard error and returns status.
 int CliFail(int status, const std::string& message);
+// Decimal, or hexadecimal with 0x, as the option values; the whole text
+// must be the number.
+bool CliParseNumber(std::string_view text, long long& value);
 
 int CliDevices(const CliOptions& options);
 int CliParts(const CliOptions& options);   // positional: SOURCE

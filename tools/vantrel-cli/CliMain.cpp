@@ -65,6 +65,11 @@ const CommandShape kCommands[] = {
 
 }  // namespace
 
+bool CliParseNumber(std::string_view text, long long& value)
+{
+    return ParseNumber(text, value);
+}
+
 int CliNotAvailable(const char* name)
 {
     std::fprintf(stderr, "vantrel-cli: %s: not available in this build\n", name);
