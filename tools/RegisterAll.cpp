@@ -1,5 +1,7 @@
+#include "RegisterFat.h"
 #include "SearcherRegistry.h"
 
 void RegisterAllEngineModules()
 {
+    RegisterFatSearchers();
 }

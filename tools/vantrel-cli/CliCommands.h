@@ -1,6 +1,7 @@
 // The command-line driver: parsed options and one handler per subcommand.
 #pragma once
 
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,6 +33,11 @@ struct CliOptions {
 
 // Parses argv and runs the subcommand; returns the exit status.
 int VantrelCliMain(int argc, char** argv);
+
+// Where a subcommand writes its results. While a subcommand runs, standard
+// output is pointed at standard error so that the engine's own diagnostics
+// never mix with listings; results go here instead.
+FILE* CliOut();
 
 // Prints "vantrel-cli: NAME: not available in this build" and returns 3.
 int CliNotAvailable(const char* name);

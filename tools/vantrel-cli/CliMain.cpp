@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <unistd.h>
 
 #include "CliCommands.h"
 
@@ -63,7 +64,47 @@ const CommandShape kCommands[] = {
     {"load", 2, "FILE SOURCE", false, true, true, CliLoad},
 };
 
+FILE* g_cliOut = nullptr;
+
+// Sends the engine's standard-output diagnostics to standard error while a
+// subcommand runs; the subcommand's results go through CliOut().
+class ResultStream {
+public:
+    ResultStream()
+    {
+        std::fflush(stdout);
+        m_saved = dup(STDOUT_FILENO);
+        if (m_saved >= 0) {
+            int forResults = dup(m_saved);
+            g_cliOut = forResults >= 0 ? fdopen(forResults, "w") : nullptr;
+            if (g_cliOut)
+                dup2(STDERR_FILENO, STDOUT_FILENO);
+        }
+    }
+    ~ResultStream()
+    {
+        std::fflush(stdout);
+        if (g_cliOut) {
+            std::fclose(g_cliOut);
+            g_cliOut = nullptr;
+            dup2(m_saved, STDOUT_FILENO);
+        }
+        if (m_saved >= 0)
+            close(m_saved);
+    }
+    ResultStream(const ResultStream&) = delete;
+    ResultStream& operator=(const ResultStream&) = delete;
+
+private:
+    int m_saved = -1;
+};
+
 }  // namespace
+
+FILE* CliOut()
+{
+    return g_cliOut ? g_cliOut : stdout;
+}
 
 bool CliParseNumber(std::string_view text, long long& value)
 {
@@ -190,5 +231,9 @@ int VantrelCliMain(int argc, char** argv)
         return Usage(opt.command + ": missing " + shape->positionalNames);
     if (opt.positional.size() > shape->positionals)
         return Usage(opt.command + ": unexpected argument '" + opt.positional[shape->positionals] + "'");
-    return shape->run(opt);
+    ResultStream results;
+    int rc = shape->run(opt);
+    if (std::fflush(CliOut()) != 0 && rc == CLI_OK)
+        rc = CliFail(CLI_ENGINE_ERROR, "cannot write the results");
+    return rc;
 }

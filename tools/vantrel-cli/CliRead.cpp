@@ -60,10 +60,10 @@ int CliRead(const CliOptions& options)
     for (size_t pos = 0; pos < buffer.size(); pos += 16) {
         AppendDumpLine(out, base + pos, &buffer[pos], std::min<size_t>(16, buffer.size() - pos));
         if (out.size() >= (1 << 20) - 128) {
-            std::fwrite(out.data(), 1, out.size(), stdout);
+            std::fwrite(out.data(), 1, out.size(), CliOut());
             out.clear();
         }
     }
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    return std::fflush(stdout) == 0 ? CLI_OK : CliFail(CLI_ENGINE_ERROR, "read: cannot write the dump");
+    std::fwrite(out.data(), 1, out.size(), CliOut());
+    return std::fflush(CliOut()) == 0 ? CLI_OK : CliFail(CLI_ENGINE_ERROR, "read: cannot write the dump");
 }
