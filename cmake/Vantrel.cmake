@@ -15,5 +15,7 @@ function(vantrel_add_test name)
   target_link_libraries(${name} PRIVATE vantrel_test_common ${ARG_LIBS} GTest::gtest GTest::gmock)
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "TZ=UTC;LC_ALL=C.UTF-8")
+    PROPERTIES ENVIRONMENT "TZ=UTC")
+  # gtest_discover_tests cannot pass a list-valued ENVIRONMENT; the test main
+  # sets LC_ALL (and TZ again) itself.
 endfunction()

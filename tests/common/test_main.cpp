@@ -4,12 +4,18 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <ctime>
 
 #include "SearcherRegistry.h"
 #include "WorkPath.h"
 
 int main(int argc, char** argv)
 {
+    // Every test runs in UTC with a UTF-8 locale, also when started by hand;
+    // fixture tools started from tests inherit both.
+    setenv("TZ", "UTC", 1);
+    setenv("LC_ALL", "C.UTF-8", 1);
+    tzset();
     setlocale(LC_ALL, "");
     testing::InitGoogleTest(&argc, argv);
     GTEST_FLAG_SET(death_test_style, "threadsafe");
