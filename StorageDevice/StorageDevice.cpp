@@ -1,5 +1,7 @@
 #include "StorageDevice.h"
 
+#include "PartitionTableAnalyze.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -368,5 +370,8 @@ IStorageDevice* CreateImageDiskDevice(const char* path, unsigned int sectorSize)
     info->s64SectorsPerTrack = 63;
     info->u64DeviceId = geometry.bBlockDevice ? geometry.u64DeviceId : 0;
     device->SetPrivateData(CreateDiskDeviceData(info));
+    // The record's scheme comes from the partition table, as for an
+    // enumerated disk.
+    FillDiskPartitionScheme(device.get());
     return device.release();
 }
