@@ -1,6 +1,8 @@
 // Scan controller, result filter, file copier and node-data reader.
 #pragma once
 
+#include <string>
+
 #include "EngineTypes.h"
 #include "ResultCode.h"
 
@@ -56,5 +58,8 @@ public:
 };
 
 IRecoveryController* CreateRecoveryController(_RECOVERY_CONTROLLER_TYPE type);
+// Display name of a scanned device: the volume name of a volume device whose
+// record is in state 0, else empty (the tree builder then says "Disk").
+std::string GetDeviceDescription(IStorageDevice* device);
 IRecoveryFilter* CreateFilter();
 IDataRecovery* CreateDataRecoveryObj();

@@ -58,6 +58,10 @@ public:
     virtual IVolumeAnalyze* GetVolumeAnzlyzer() = 0;
 };
 
+// Asks every registered recogniser about the volume at startSector of the
+// device; the caller deletes the controller, which owns the recognisers.
+IVolumeAnalyzeController* CreateVolumeAnalyzeController(IStorageDevice* device, unsigned long long startSector);
+
 using QuickSearcherFactory = IQuickFileSystemSearchController* (*)();
 using CompleteSearcherFactory = ICompleteFileSystemSearchController* (*)();
 using VolumeAnalyzeFactory = IVolumeAnalyze* (*)(IStorageDevice*, unsigned long long);

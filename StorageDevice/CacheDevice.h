@@ -1,0 +1,98 @@
+// Read-ahead cache over a sector device for the deep scan.
+//
+// The scan thread selects the current block with SetCurCacheBlock and the
+// searchers read through this device; a reader thread keeps up to ten of the
+// following blocks queued so the disk stays busy while the searchers work.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "IStorageDevice.h"
+
+class CStorageDeviceWithCache : public IStorageDevice {
+public:
+    // The source is not owned and must outlive the cache.
+    explicit CStorageDeviceWithCache(IStorageDevice* source);
+    ~CStorageDeviceWithCache() override;
+    CStorageDeviceWithCache(const CStorageDeviceWithCache&) = delete;
+    CStorageDeviceWithCache& operator=(const CStorageDeviceWithCache&) = delete;
+
+    int Open(char* path) override;
+    int Close() override;
+    int ReadSector(void* buffer, long long first, long long count) override;
+    unsigned int GetSectorSize() override;
+    long long GetTotalSectors() override;
+    int IOCtl(unsigned long long, void*) override { return 0; }
+    IStorageDeviceData* GetPrivateData() override { return m_pPrivateData; }
+    // Kept, not owned.
+    void SetPrivateData(IStorageDeviceData* data) override { m_pPrivateData = data; }
+    int GetType() override { return STORAGE_DEVICE_CACHE; }
+    ResultCode GetLastError() override { return 0; }
+    int IsPermitted() override { return 1; }
+
+    // Sectors per block; forgets the current block (and stops a running
+    // read-ahead, whose blocks have the old size).
+    void SetBlockSize(unsigned int sectors);
+    // Starts the reader thread on the first blocks of the source.
+    void BeginCache();
+    // Makes block b current: 1, or 0 without source, block size or buffer,
+    // or when b is outside the source.
+    int SetCurCacheBlock(long long block);
+    // Stops the reader and frees the queued blocks.
+    void EndCache();
+
+    unsigned int GetBlockSize() const { return m_dwBlockSize; }
+    long long GetCurCacheBlock() const { return m_s64CurBlock; }
+
+private:
+    struct QueuedBlock {
+        long long s64First = 0;
+        long long s64Count = 0;
+        bool bRead = false;  // the source gave the block
+        std::unique_ptr<uint8_t[]> pData;
+    };
+
+    void ReaderMain();
+    // Every read of the source passes here: the reader thread and the scan
+    // thread may both read it, and devices are not safe to share otherwise.
+    int ReadFromSource(void* buffer, long long first, long long count);
+    // False, with the block zero-filled, when the source failed the read.
+    bool ReadBlockFromSource(uint8_t* buffer, long long first, long long count);
+    std::unique_ptr<uint8_t[]> NewBlockBuffer() const;
+    size_t BlockBytes() const { return static_cast<size_t>(m_dwBlockSize) * m_dwSectorSize; }
+
+    IStorageDevice* m_pSource;
+    IStorageDeviceData* m_pPrivateData = nullptr;
+    std::unique_ptr<uint8_t[]> m_pCurBlock;
+    unsigned int m_dwBlockSize = 1000;
+    unsigned int m_dwSectorSize = 512;
+    // The current block, touched by the scan thread only.
+    long long m_s64CurBlock = -1;
+    long long m_s64CurFirst = 0;
+    long long m_s64CurCount = 0;
+    bool m_bCurBlockRead = false;
+
+    // Shared with the reader thread, guarded by m_lock.
+    bool m_bRunning = false;
+    bool m_bReaderActive = false;       // the reader still answers requests
+    std::deque<QueuedBlock> m_queue;    // oldest first
+    // Buffers of blocks already used, for the reader to fill again.
+    std::vector<std::unique_ptr<uint8_t[]>> m_vFreeBuffers;
+    unsigned int m_dwQueueLimit = 10;
+    int m_iReadRequests = 0;            // blocks the reader may still read
+    long long m_s64NextSector = 0;      // first sector of the next block to read
+    long long m_s64InFlightFirst = -1;  // first sector of the block being read
+    long long m_s64SourceSectors = 0;   // the source's size when caching began
+    std::mutex m_lock;
+    std::condition_variable m_cvBlockReady;
+    std::condition_variable m_cvReadMore;
+    std::thread m_reader;
+
+    std::mutex m_sourceLock;
+};
