@@ -1,7 +1,9 @@
+#include "RegisterExFat.h"
 #include "RegisterFat.h"
 #include "SearcherRegistry.h"
 
 void RegisterAllEngineModules()
 {
     RegisterFatSearchers();
+    RegisterExFatSearchers();
 }

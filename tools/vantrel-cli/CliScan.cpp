@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "CliCommands.h"
+#include "CliFilter.h"
 #include "CliRecover.h"
 #include "DeviceInfo.h"
 #include "IFileNode.h"
@@ -287,7 +288,7 @@ int CliScan(const CliOptions& options)
             return rc;
     }
 
-    std::unique_ptr<IRecoveryFilter, ReleaseFilter> filter(CreateFilter());
+    std::unique_ptr<IRecoveryFilter, ReleaseFilter> filter(CliPrepareFilter(options));
     std::unique_ptr<IRecoveryController, ReleaseController> controller(
         CreateRecoveryController(ControllerKind(options.mode)));
     if (!filter || !controller)
