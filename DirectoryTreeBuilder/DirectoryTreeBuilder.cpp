@@ -529,19 +529,28 @@ CFileNode* CDirectoryTreeBuilder::ChooseParent(Tree& tree, const _PARENT_INFO& c
 {
     if (!candidates.Count() || !child)
         return nullptr;
-    if (candidates.Count() == 1)
-        return candidates.pFirst;
+    // Node ids repeat across the partitions of one tree (FAT cluster
+    // numbers): only a folder of the child's own partition is its parent.
+    // With none, the child waits, and ends among the lost files.
+    const unsigned short partition = child->GetBelongedPartition();
+    if (candidates.Count() == 1) {
+        CFileNode* only = candidates.pFirst;
+        return only && only->GetBelongedPartition() == partition ? only : nullptr;
+    }
+    CFileNode* first = nullptr;
     CFileNode* nearest = nullptr;
     unsigned long long nearestDistance = 0;
     const unsigned long long accessed = child->GetLastAccessTime();
     for (size_t i = 0; i < candidates.Count(); ++i) {
         CFileNode* c = candidates.At(i);
-        if (!c || !c->IsDirectory())
+        if (!c || c->GetBelongedPartition() != partition)
+            continue;
+        if (!first)
+            first = c;
+        if (!c->IsDirectory())
             continue;
         if (c->GetFirstChild())
             return c;
-        if (c->GetBelongedPartition() != child->GetBelongedPartition())
-            continue;
         if (IsInsideTrash(tree, c)) {
             if (!c->IsDeleted())
                 return c;
@@ -554,7 +563,7 @@ CFileNode* CDirectoryTreeBuilder::ChooseParent(Tree& tree, const _PARENT_INFO& c
             nearestDistance = distance;
         }
     }
-    return nearest ? nearest : candidates.pFirst;
+    return nearest ? nearest : first;
 }
 
 CFileNode* CDirectoryTreeBuilder::FindParent(Tree& tree, CFileNode* child)

@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ExFatCompleteSearch.h"
 #include "ExFatDBR.h"
+#include "ExFatStructs.h"
 #include "ExFatFileNode.h"
 #include "ExFatVolumeAnalyze.h"
 #include "IProgress.h"
@@ -26,16 +28,6 @@ void SendProgress(IProgress* progress, uint32_t state, uint64_t total, uint64_t 
     info.u64Total = total;
     info.u64Done = done;
     progress->UpdateProgress(&info);
-}
-
-unsigned int Log2(unsigned long long value)
-{
-    unsigned int shift = 0;
-    while (value > 1) {
-        value >>= 1;
-        ++shift;
-    }
-    return shift;
 }
 
 }  // namespace
@@ -84,7 +76,7 @@ bool CExFatQuickSearch::PrepareSearch(IStorageDevice* device)
     if (!dbr.IsValid(sectorSize))
         return false;
 
-    const unsigned int sectorShift = Log2(sectorSize);
+    const unsigned int sectorShift = exfatle::Log2(sectorSize);
     const unsigned int clusterShift = sectorShift + dbr.SectorsPerClusterShift();
     m_analyze.PrepareAnayze(sectorShift, clusterShift, static_cast<unsigned long long>(device->GetTotalSectors()));
     m_analyze.GetFileList().clear();
@@ -212,4 +204,5 @@ void RegisterExFatSearchers()
     // The recogniser order (FAT before exFAT) is kept by the registry.
     RegisterVolumeAnalyze(FS_EXFAT, &CreateExfatVolumeAnalyze);
     RegisterQuickSearcher(FS_EXFAT, &CreateEXFatQuickSearcher);
+    RegisterCompleteSearcher(SEARCHER_EXFAT, &CreateEXFatSearcher);
 }

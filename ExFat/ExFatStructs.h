@@ -27,6 +27,17 @@ inline uint64_t Load64(const void* p)
     return static_cast<uint64_t>(Load32(b)) | (static_cast<uint64_t>(Load32(b + 4)) << 32);
 }
 
+// Whole base-2 logarithm of a sector or cluster size; 0 for 0 and 1.
+inline unsigned int Log2(unsigned long long value)
+{
+    unsigned int shift = 0;
+    while (value > 1) {
+        value >>= 1;
+        ++shift;
+    }
+    return shift;
+}
+
 }  // namespace exfatle
 
 // Entry types; bit 7 is the in-use bit, cleared when a set is deleted.

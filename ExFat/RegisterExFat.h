@@ -1,5 +1,6 @@
-// Registers the exFAT recogniser and quick searcher with the engine's
-// factory table. Called from RegisterAllEngineModules().
+// Registers the exFAT recogniser, quick searcher and deep-scan searcher
+// (type 33) with the engine's factory table. Called from
+// RegisterAllEngineModules().
 #pragma once
 
 void RegisterExFatSearchers();

@@ -6,9 +6,7 @@
 #include "FATDBR.h"
 #include "FATVolume.h"
 #include "IStorageDevice.h"
-#include "RegisterFat.h"
 #include "ResultCode.h"
-#include "SearcherRegistry.h"
 
 namespace {
 
@@ -56,10 +54,4 @@ IVolumeAnalyze* CreateFatVolumeAnalyze(IStorageDevice* device, unsigned long lon
     auto* analyze = new CFatVolumeAnalyze;
     analyze->Analyze(device, start);
     return analyze;
-}
-
-void RegisterFatSearchers()
-{
-    // The recogniser answers every FAT kind; it sits in the FAT32 slot.
-    RegisterVolumeAnalyze(FS_FAT32, &CreateFatVolumeAnalyze);
 }

@@ -272,6 +272,11 @@ bool CFileNode::operator==(CFileNode& other)
         return false;
     if (m_llParentNodeID != other.m_llParentNodeID)
         return false;
+    // FAT node ids are cluster numbers, which repeat from one partition to
+    // the next: nodes of two partitions are never one node, and neither
+    // takes over the other's properties.
+    if (GetSearcheType() == SEARCHER_FAT && GetBelongedPartition() != other.GetBelongedPartition())
+        return false;
     if (SameName(GetFileName(), other.GetFileName())) {
         if (IsDirectory())
             return true;

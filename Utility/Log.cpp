@@ -75,7 +75,10 @@ const char* CatchExeception::GetWorkPath()
     return c.path.c_str();
 }
 
-int CatchExeception::WriteLog(const char* format, ...)
+namespace {
+
+// One time-stamped entry, appended to the log file and, when asked, printed.
+int WriteLogEntry(bool toStdout, const char* format, va_list args)
 {
     _SYSTEMTIME now;
     GetLocalTime(&now);
@@ -85,10 +88,7 @@ int CatchExeception::WriteLog(const char* format, ...)
         stampLen = 0;
 
     char text[kMaxText + 1] = {};
-    va_list args;
-    va_start(args, format);
     int n = format ? std::vsnprintf(text, sizeof text, format, args) : 0;
-    va_end(args);
     size_t textLen = n < 0 ? 0 : std::min(static_cast<size_t>(n), kMaxText);
 
     std::string entry;
@@ -97,17 +97,39 @@ int CatchExeception::WriteLog(const char* format, ...)
     entry.append(text, textLen);
 
     SimpleLock lock(&LogLock());
-    std::fputs(entry.c_str(), stdout);
-    std::fflush(stdout);
-    std::string path = std::string(GetWorkPath()) + "/sMAC_iKolm.log";
+    if (toStdout) {
+        std::fputs(entry.c_str(), stdout);
+        std::fflush(stdout);
+    }
+    std::string path = std::string(CatchExeception::GetWorkPath()) + "/sMAC_iKolm.log";
     int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd >= 0) {
         ssize_t written = ::write(fd, entry.data(), entry.size());
-        if (written <= 0 && !entry.empty())
+        if (written <= 0 && !entry.empty() && toStdout)
             std::printf("%s failed with %s\n", "WriteLog", std::strerror(errno));
         ::close(fd);
     }
     return stampLen + static_cast<int>(textLen);
+}
+
+}  // namespace
+
+int CatchExeception::WriteLog(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    int n = WriteLogEntry(true, format, args);
+    va_end(args);
+    return n;
+}
+
+int CatchExeception::WriteLogFile(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    int n = WriteLogEntry(false, format, args);
+    va_end(args);
+    return n;
 }
 
 unsigned int GetLocalTime(_SYSTEMTIME* out)

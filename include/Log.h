@@ -10,6 +10,9 @@ public:
     // Prints one time-stamped entry and appends it to the log file in the
     // work folder; returns the entry's length.
     static int WriteLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+    // The same entry in the log file only, for callers whose standard
+    // output carries results.
+    static int WriteLogFile(const char* format, ...) __attribute__((format(printf, 1, 2)));
     // The work folder, copied once from GetAppWorkPath().
     static const char* GetWorkPath();
 };

@@ -39,16 +39,6 @@ std::vector<std::vector<std::string>> Lines(const std::string& text)
     return out;
 }
 
-// The folder under out that holds "contig" (the tree root's folder).
-std::string TreeRootUnder(const std::string& out, const std::string& child)
-{
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(out))
-        if (entry.path().filename() == child)
-            return entry.path().parent_path().string();
-    ADD_FAILURE() << "no " << child << " under " << out;
-    return out;
-}
-
 }  // namespace
 
 TEST(exfat_cli, ListQuickImage)

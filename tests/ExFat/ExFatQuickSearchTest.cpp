@@ -56,35 +56,11 @@ std::string ReadRuns(const std::string& image, CExFatFileNode* node, long long h
     return bytes;
 }
 
-// path below the root ("contig/data.txt") to sha256, from a manifest.
-std::map<std::string, std::string> Manifest(const std::string& name)
-{
-    std::map<std::string, std::string> out;
-    std::istringstream lines(ReadFileBytes(ExFatManifestPath(name)));
-    std::string line;
-    while (std::getline(lines, line))
-        if (line.size() > 68)
-            out[line.substr(68)] = line.substr(0, 64);
-    return out;
-}
-
 std::string Sha256(const std::string& bytes)
 {
     TempDir dir;
     std::ofstream(dir / "b", std::ios::binary) << bytes;
     return FileDigest(dir / "b");
-}
-
-// What the fixture script's put() writes: lines that name the file.
-std::string PutContent(const std::string& name, int lines)
-{
-    std::string out;
-    char line[64];
-    for (int i = 0; i < lines; ++i) {
-        std::snprintf(line, sizeof line, "%s line %06d\n", name.c_str(), i);
-        out += line;
-    }
-    return out;
 }
 
 void ExpectFinished(const CRecordingProgress& progress, const std::string& what)

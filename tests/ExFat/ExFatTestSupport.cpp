@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -26,7 +27,7 @@ std::string CachedFixtures()
 {
     const std::string dir = EXFAT_FIXTURE_CACHE;
     std::string stamp;
-    for (const char* name : {"ex-quick.img.xz", "ex-4k.img.xz"})
+    for (const char* name : {"ex-quick.img.xz", "ex-4k.img.xz", "ex-disk.img.xz", "ex-late.img.xz"})
         stamp += FileDigest(kDataDir + "/" + name) + " ";
     stamp += FileDigest(kFatScript);
 
@@ -41,7 +42,7 @@ std::string CachedFixtures()
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
         std::filesystem::create_directories(dir + "/fat");
-        for (const char* name : {"ex-quick.img", "ex-4k.img"})
+        for (const char* name : {"ex-quick.img", "ex-4k.img", "ex-disk.img", "ex-late.img"})
             RunTool("xz -dc " + Quote(kDataDir + "/" + name + ".xz") + " > " + Quote(dir + "/" + name));
         RunTool("bash " + Quote(kFatScript) + " " + Quote(dir + "/fat") + " 2>&1");
         std::ofstream(stampFile) << stamp;
@@ -73,6 +74,37 @@ long long ParseIstatTime(const std::string& text, const std::string& label)
 std::string ExFatImagePath(const std::string& name) { return FixtureDir() + "/" + name; }
 std::string ExFatManifestPath(const std::string& name) { return kDataDir + "/" + name; }
 std::string FatFixtureImagesDir() { return FixtureDir() + "/fat"; }
+
+std::map<std::string, std::string> Manifest(const std::string& name)
+{
+    std::map<std::string, std::string> out;
+    std::istringstream lines(ReadFileBytes(ExFatManifestPath(name)));
+    std::string line;
+    while (std::getline(lines, line))
+        if (line.size() > 68)
+            out[line.substr(68)] = line.substr(0, 64);
+    return out;
+}
+
+std::string PutContent(const std::string& name, int lines)
+{
+    std::string out;
+    char number[16];
+    for (int i = 0; i < lines; ++i) {
+        std::snprintf(number, sizeof number, "%06d\n", i);
+        out += name + " line " + number;
+    }
+    return out;
+}
+
+std::string TreeRootUnder(const std::string& out, const std::string& child)
+{
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(out))
+        if (entry.path().filename() == child)
+            return entry.path().parent_path().string();
+    ADD_FAILURE() << "no " << child << " under " << out;
+    return out;
+}
 
 void CopyFile(const std::string& from, const std::string& to)
 {

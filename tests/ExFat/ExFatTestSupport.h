@@ -16,13 +16,22 @@
 class IFileNode;
 class CExFatFileNode;
 
-// ex-quick.img or ex-4k.img, decompressed under the build folder. Tests only
+// A committed image (ex-quick.img, ex-4k.img, ex-disk.img, ex-late.img),
+// decompressed under the build folder. Tests only
 // read these; damaged variants are copies in a test's own TempDir.
 std::string ExFatImagePath(const std::string& name);
 // The committed sha256 manifest (ex-quick.sha256, ex-4k.sha256).
 std::string ExFatManifestPath(const std::string& name);
 // Folder holding every image of the FAT fixture script.
 std::string FatFixtureImagesDir();
+// path below the root ("contig/data.txt") to sha256, from a committed
+// manifest.
+std::map<std::string, std::string> Manifest(const std::string& name);
+// What the fixture script's put() writes: lines that name the file.
+std::string PutContent(const std::string& name, int lines);
+// The folder under out that holds child (the tree root's folder of a
+// recovery).
+std::string TreeRootUnder(const std::string& out, const std::string& child);
 
 // Geometry of ex-quick.img.
 constexpr long long kQuickHeap = 4096;

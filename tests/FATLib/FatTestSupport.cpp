@@ -22,7 +22,8 @@ std::string MakeFixtures()
     const std::string dir = FAT_FIXTURE_CACHE;
     const std::string script = std::string(VANTREL_SOURCE_DIR) + "/tests/fixtures/make_fat.sh";
     const std::string helper = std::string(VANTREL_SOURCE_DIR) + "/tests/fixtures/fat_set_lfn.py";
-    const std::string stamp = FileDigest(script) + " " + FileDigest(helper);
+    const std::string clearHigh = std::string(VANTREL_SOURCE_DIR) + "/tests/fixtures/fat32_clear_hi.py";
+    const std::string stamp = FileDigest(script) + " " + FileDigest(helper) + " " + FileDigest(clearHigh);
 
     std::filesystem::create_directories(std::filesystem::path(dir).parent_path());
     int lock = ::open((dir + ".lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);

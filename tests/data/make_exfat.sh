@@ -39,4 +39,26 @@ on "$img4" -b 4096; mkfs.exfat -L EX4K "$L" >/dev/null; mnt
 mkdir "$M/dir"; put dir/one.txt 2000; put dir/two.txt 100; put three.txt 700; manifest ex-4k; rm "$M/dir/two.txt"
 off
 
-for f in "$img" "$img4"; do xz -9 -c "$f" > "$out/$(basename "$f").xz"; done
+dsk=$work/ex-disk.img; truncate -s 160M "$dsk"       # exFAT at 2048 (4 KiB clusters) and 133120 (32 KiB)
+printf 'label: dos\nstart=2048, size=131072, type=7\nstart=133120, size=194560, type=7\n' | sfdisk -q "$dsk"
+on "$dsk" -o $((2048 * 512)) --sizelimit $((131072 * 512)); mkfs.exfat -L EXP1 "$L" >/dev/null; mnt
+mkdir -p "$M/top/a/b/c" "$M/many" "$M/trash me"
+for d in top top/a top/a/b top/a/b/c; do for i in 1 2 3 4 5; do put "$d/file $i in ${d//\//-}.txt" $((150 * i)); done; done
+for i in $(seq -w 1 60); do put "many/entry set number $i with a longer name.txt" 40; done   # 5-entry sets
+put A.txt 1000; put B.txt 1000; put C.txt 1000; rm "$M/B.txt"; put D.txt 3000
+for i in 1 2 3 4; do put "trash me/t$i.txt" 600; done
+put lost.txt 900; manifest ex-disk-p1
+rm -r "$M/trash me"; rm "$M/lost.txt"
+off
+on "$dsk" -o $((133120 * 512)) --sizelimit $((194560 * 512)); mkfs.exfat -c 32K -L EXP2 "$L" >/dev/null; mnt
+mkdir -p "$M/pics" "$M/deep/x/y/z"
+for i in $(seq 1 10); do put "pics/pic $i.txt" $((3000 + 100 * i)); done
+for d in deep deep/x deep/x/y deep/x/y/z; do put "$d/leaf.txt" 500; done; manifest ex-disk-p2
+off
+late=$work/ex-late.img; truncate -s 64M "$late"; mkfs.exfat -c 512 -L EXLATE "$late" >/dev/null
+on "$late"; mnt                                      # every first cluster named in the root lies above 50,000
+head -c $((26 * 1024 * 1024)) /dev/zero > "$M/filler.bin"; mkdir "$M/late"; put late/only.txt 50
+rm "$M/filler.bin"; mv "$M/late" "$M/late-moved"     # the rename overwrites the filler's entry set
+off
+
+for f in "$img" "$img4" "$dsk" "$late"; do xz -9 -c "$f" > "$out/$(basename "$f").xz"; done

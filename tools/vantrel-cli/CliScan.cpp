@@ -19,6 +19,7 @@
 #include "ISearcher.h"
 #include "ITreeBuilder.h"
 #include "PartitionTableAnalyze.h"
+#include "RecoveryController.h"
 #include "StorageDevice.h"
 #include "TextUtil.h"
 
@@ -313,6 +314,9 @@ int CliScan(const CliOptions& options)
         status = CliRecoverFound(options, controller.get(), sink.Delivered());
     // The controller (and its tree builder) goes before the filter it uses.
     controller.reset();
+    if (job.result == kResultQuickUnsupported)
+        return CliFail(CLI_ENGINE_ERROR, "scan failed: file system unsupported by the quick scan (" +
+                                             FormatResultCode(job.result) + ")");
     if (IsResultFailure(job.result))
         return CliFail(CLI_ENGINE_ERROR, "scan failed: " + FormatResultCode(job.result));
     return status;

@@ -1,0 +1,7 @@
+#include "EmptyFileVirtualClusterNum.h"
+
+CEmptyFileVirtualClusterNum& GetEmptyFileVirtualClusterNumObject()
+{
+    static CEmptyFileVirtualClusterNum counter;
+    return counter;
+}
