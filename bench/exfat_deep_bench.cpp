@@ -21,6 +21,7 @@
 #include "DirectoryTreeBuilder.h"
 #include "ExFatCompleteSearch.h"
 #include "IStorageDevice.h"
+#include "MemoryDevice.h"
 #include "IRecovery.h"
 #include "ITreeBuilder.h"
 
@@ -28,31 +29,6 @@ namespace {
 
 constexpr long long kBlockSectors = 8192;
 
-class MemoryDevice : public IStorageDevice {
-public:
-    ~MemoryDevice() override = default;
-    explicit MemoryDevice(std::vector<uint8_t> bytes) : m_bytes(std::move(bytes)) {}
-    int Open(char*) override { return 1; }
-    int Close() override { return 1; }
-    int ReadSector(void* buffer, long long first, long long count) override
-    {
-        if (first < 0 || count < 0 || static_cast<size_t>(first + count) * 512 > m_bytes.size())
-            return 0;
-        std::memcpy(buffer, m_bytes.data() + first * 512, static_cast<size_t>(count) * 512);
-        return 1;
-    }
-    unsigned int GetSectorSize() override { return 512; }
-    long long GetTotalSectors() override { return static_cast<long long>(m_bytes.size() / 512); }
-    int IOCtl(unsigned long long, void*) override { return 0; }
-    IStorageDeviceData* GetPrivateData() override { return nullptr; }
-    void SetPrivateData(IStorageDeviceData*) override {}
-    int GetType() override { return STORAGE_DEVICE_DISK; }
-    ResultCode GetLastError() override { return 0; }
-    int IsPermitted() override { return 1; }
-
-private:
-    std::vector<uint8_t> m_bytes;
-};
 
 // Takes nothing: the benchmark stops before the trees are built.
 class NullBuilder : public IDirecotryTreeBuilder {
