@@ -8,16 +8,8 @@
 # Usage: carve_jpegs.sh VANTREL_CLI SOURCE_DIR
 # Exits 77 (skipped) when the picture tools are missing.
 set -uo pipefail
-CLI=$(readlink -f "$1")
-R=$(readlink -f "$2")
-TOOLS=$R/tests/tools
+source "$(dirname "${BASH_SOURCE[0]}")/carve_common.sh"
 CHECK="python3 $R/tests/RAWSearch/check_jpeg_list.py"
-W=$(mktemp -d)
-trap 'rm -rf "$W"' EXIT
-cd "$W" || exit 1
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-ok() { echo "ok: $*"; }
 
 "$R/tests/fixtures/make_jpegs.sh" "$W/j" || { rc=$?; [ $rc -eq 77 ] && exit 77; echo "fixtures failed"; exit 1; }
 J=$W/j
@@ -27,7 +19,6 @@ exiftool -q -T -filename -directory -DateTimeOriginal $GOOD \
     | awk -F'\t' '$3 != "-" { print $2 "/" $1 "\t" $3 }' > times
 export TIMES=$W/times
 
-plant() { python3 "$TOOLS/plant_image.py" "$@" || fail "plant_image.py $*"; }
 plant jz.img --gap zero:65536 $GOOD $J/absent/*
 plant jr.img --gap random:4096 --seed 4 $GOOD
 plant jp.img --gap random:4096 --seed 6 $(yes $J/jfif-small.jpg | head -40)
@@ -37,37 +28,13 @@ plant js4k.img --straddle 4194304:8 --gap zero:0 $STRADDLED
 plant jend.img --end $J/end/jfif-0.jpg
 plant nofoot.img --tail 25165824 $J/cut/nofoot.jpg
 
-# The file lines of the carved trees in a --list output.
-file_lines() { awk -F'\t' '($1 == 34 || $1 == 36) && NF >= 7 && $5 == 0'; }
-
 # Lists and recovers IMG at SS into $out (.list holds the file lines).
 #   scan IMG SS [more scan options]
 scan() {
     local img=$1 ss=$2
     shift 2
     out=$W/out-${img%.img}-$ss
-    local before after rc
-    before=$(md5sum < "$img")
-    "$CLI" scan --deep-disk --sector-size "$ss" "$@" --list "$img" > "$out.stdout" 2> "$out.stderr"
-    rc=$?
-    [ $rc -eq 0 ] || fail "$img at $ss: --list exited $rc: $(tail -n 3 "$out.stderr")"
-    file_lines < "$out.stdout" > "$out.list"
-    after=$(md5sum < "$img")
-    [ "$before" = "$after" ] || fail "$img changed during the scan"
-    rm -rf "$out"
-    "$CLI" scan --deep-disk --sector-size "$ss" "$@" --recover "$out" "$img" > /dev/null 2> "$out.rstderr"
-    rc=$?
-    [ $rc -eq 0 ] || fail "$img at $ss: --recover exited $rc: $(tail -n 3 "$out.rstderr")"
-    after=$(md5sum < "$img")
-    [ "$before" = "$after" ] || fail "$img changed during the recovery"
-    mkdir -p "$out"
-}
-
-# Runs a checker; its last line goes to the log, everything on failure.
-check() {
-    local what=$1
-    shift
-    if "$@" > "$W/check.out" 2>&1; then ok "$what: $(tail -n 1 "$W/check.out")"; else fail "$what: $(cat "$W/check.out")"; fi
+    carve_scan "$img" "$ss" "$out" "$@"
 }
 
 for ss in 512 4096; do

@@ -7,21 +7,12 @@
 # Usage: carve_pictures.sh VANTREL_CLI SOURCE_DIR
 # Exits 77 (skipped) when the picture tools are missing.
 set -uo pipefail
-CLI=$(readlink -f "$1")
-R=$(readlink -f "$2")
-TOOLS=$R/tests/tools
-W=$(mktemp -d)
-trap 'rm -rf "$W"' EXIT
-cd "$W" || exit 1
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-ok() { echo "ok: $*"; }
+source "$(dirname "${BASH_SOURCE[0]}")/carve_common.sh"
 
 "$R/tests/fixtures/make_pictures.sh" "$W/p" || { rc=$?; [ $rc -eq 77 ] && exit 77; echo "fixtures failed"; exit 1; }
 P=$W/p
 OK=$(ls $P/*.png $P/*.gif $P/*.bmp $P/*.ico $P/pointer.cur $P/icon.icns $R/tests/data/raw/drawing*.emf \
         $R/tests/data/raw/drawing*.wmf)
-plant() { python3 "$TOOLS/plant_image.py" "$@" || fail "plant_image.py $*"; }
 plant zero.img --gap zero:65536 $OK $P/absent/*
 plant random.img --gap random:4096 --seed 3 $OK
 plant ff.img --gap ff:4096 $OK
@@ -33,28 +24,7 @@ python3 -c 'import sys;b=bytearray(open(sys.argv[1],"rb").read());b[2:6]=(0x7FFF
     "$P/v5.bmp" "$W/huge.bmp"
 plant huge.img --end "$W/huge.bmp"
 
-# The file lines of the carved trees in a --list output.
-file_lines() { awk -F'\t' '($1 == 34 || $1 == 36) && NF >= 7 && $5 == 0'; }
-
-# Runs a scan with --list and then with --recover into OUT.
-#   scan IMG SS OUT [more scan options]     sets $listed (file lines only)
-scan() {
-    local img=$1 ss=$2 out=$3
-    shift 3
-    local before after rc
-    before=$(md5sum < "$img")
-    "$CLI" scan --deep-disk --sector-size "$ss" "$@" --list "$img" > "$out.stdout" 2> "$out.stderr"
-    rc=$?
-    [ $rc -eq 0 ] || fail "$img at $ss: --list exited $rc: $(tail -n 3 "$out.stderr")"
-    file_lines < "$out.stdout" > "$out.list"
-    rm -rf "$out"
-    "$CLI" scan --deep-disk --sector-size "$ss" "$@" --recover "$out" "$img" > /dev/null 2> "$out.rstderr"
-    rc=$?
-    [ $rc -eq 0 ] || fail "$img at $ss: --recover exited $rc: $(tail -n 3 "$out.rstderr")"
-    after=$(md5sum < "$img")
-    [ "$before" = "$after" ] || fail "$img changed during the scan or the recovery"
-    mkdir -p "$out"
-}
+scan() { carve_scan "$@"; }
 
 # Every file line sits in its extension folder, PNGs carry their sector range.
 check_paths() {
