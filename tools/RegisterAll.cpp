@@ -1,5 +1,6 @@
 #include "RegisterExFat.h"
 #include "RegisterFat.h"
+#include "RegisterNtfs.h"
 #include "RegisterRaw.h"
 #include "SearcherRegistry.h"
 
@@ -7,5 +8,6 @@ void RegisterAllEngineModules()
 {
     RegisterFatSearchers();
     RegisterExFatSearchers();
+    RegisterNtfsSearchers();
     RegisterRawSearchers();
 }

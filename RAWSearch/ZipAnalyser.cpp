@@ -1,0 +1,682 @@
+#include "ZipAnalyser.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+#include <vector>
+
+#include "IStorageDevice.h"
+#include "RawFileBuffer.h"
+#include "RawRecordAccess.h"
+#include "RawUtility.h"
+#include "SearchSignFileAnalyser.h"
+
+IRawFileAnalyser* CreateZIPAnalyser(unsigned int)
+{
+    return new FileZIPAnalyser;
+}
+
+namespace {
+
+constexpr unsigned int kLocalHeader = 0x04034B50;
+constexpr unsigned int kCentralHeader = 0x02014B50;
+constexpr unsigned int kEndRecord = 0x06054B50;
+constexpr unsigned int kZip64EndRecord = 0x06064B50;
+constexpr unsigned int kZip64Locator = 0x07064B50;
+constexpr unsigned short kMaxMethod = 10;
+constexpr size_t kMaxLocalName = 4096;
+constexpr size_t kMaxStreamingName = 1024;
+constexpr unsigned short kDataDescriptorFlag = 0x0008;
+// The whole-file walk gives up after this many records.
+constexpr long long kMaxRecords = 4 * 1024 * 1024;
+
+constexpr unsigned int kDocx = 73, kXlsx = 74, kPptx = 75, kPages = 110, kKey = 111, kNumbers = 112, kEpub = 114,
+                       kOlm = 120, kOdt = 123, kOds = 124, kOdp = 125, kTax = 145;
+
+bool StartsWith(const std::string& s, const char* prefix)
+{
+    return s.rfind(prefix, 0) == 0;
+}
+
+bool IsOneOf(const std::string& s, std::initializer_list<const char*> names)
+{
+    for (const char* n : names)
+        if (s == n)
+            return true;
+    return false;
+}
+
+// True when text occurs in the length bytes at p.
+bool Contains(const unsigned char* p, size_t length, const char* text)
+{
+    if (!p || length == 0)
+        return false;
+    return Apimemstr(const_cast<unsigned char*>(p), static_cast<int>(length),
+                     reinterpret_cast<unsigned char*>(const_cast<char*>(text)),
+                     static_cast<int>(std::strlen(text))) != nullptr;
+}
+
+// Where text first starts in the bytes, or -1.
+long long FindText(const unsigned char* p, size_t length, const char* text)
+{
+    if (!p || length == 0)
+        return -1;
+    unsigned char* at = Apimemstr(const_cast<unsigned char*>(p), static_cast<int>(length),
+                                  reinterpret_cast<unsigned char*>(const_cast<char*>(text)),
+                                  static_cast<int>(std::strlen(text)));
+    return at ? at - p : -1;
+}
+
+// Copies length bytes at offset of the file into out, 512 bytes at a time;
+// bytes past the device's end read as zero.
+bool ReadSpan(RawFileBuffer& buffer, unsigned long long offset, size_t length, std::vector<unsigned char>& out)
+{
+    out.assign(length, 0);
+    for (size_t done = 0; done < length; done += 512) {
+        const unsigned char* p = buffer.GetRawFileBuffer(offset + done);
+        if (!p)
+            return false;
+        std::memcpy(out.data() + done, p, std::min<size_t>(512, length - done));
+    }
+    return true;
+}
+
+// The type rules of one local header's entry name (see the table of kinds).
+void ApplyLocalNameRules(const std::string& n, const unsigned char* after, size_t afterAvailable, size_t nameLength,
+                         size_t windowLength, bool streaming, bool office, unsigned int& type, ZipBlockInfo& block)
+{
+    const auto after_ = [&](size_t want) { return std::min(want, afterAvailable); };
+    const bool iwork = type == kPages || type == kKey;
+    if (streaming && n == "docProps/core.xml")
+        block.bCoreXml = true;
+    if (office && (n == "word/_rels/document.xml.rels" || (streaming && n == "word/theme/theme1.xml"))) {
+        type = kDocx;
+        return;
+    }
+    if (office && n == "xl/_rels/workbook.xml.rels") {
+        type = kXlsx;
+        return;
+    }
+    if (office && n == "ppt/_rels/presentation.xml.rels") {
+        type = kPptx;
+        return;
+    }
+    if (streaming && n.size() == 36) {
+        if (std::count(n.begin(), n.end(), '-') == 4)
+            type = kTax;
+        return;
+    }
+    if (!office && !iwork && n.find("numbers/") != std::string::npos) {
+        type = kNumbers;
+        return;
+    }
+    if (!office && IsOneOf(n, {"Index/Slide1.iwa", "Index/Slide2.iwa", "index.apxl"})) {
+        type = kKey;
+        return;
+    }
+    if (office && IsOneOf(n, {"Accounts/Outlook/com.microsoft.__Messages/", "Accounts/Outlook/",
+                              "Local/com.microsoft.__Messages/"})) {
+        type = kOlm;
+        return;
+    }
+    if (!office && !iwork && n == "buildVersionHistory.plist") {
+        if (!streaming) {
+            const size_t len = after_(1024);
+            type = Contains(after, len, "<string>numbers-trunk")  ? kNumbers
+                   : Contains(after, len, "<string>pages-trunk") ? kPages
+                                                                  : kNumbers;
+        } else {
+            const size_t len = after_(nameLength + 1054 < windowLength ? 1024 : 256);
+            const long long pages = FindText(after, len, "<string>pages-trunk");
+            const long long numbers = FindText(after, len, "<string>numbers-trunk");
+            const bool pagesFirst = pages >= 0 && pages < 256 && (numbers < 0 || pages < numbers);
+            type = pagesFirst ? kPages : kNumbers;
+        }
+        return;
+    }
+    if (!office && !iwork &&
+        (n == "Index/DocumentStylesheet.iwa" || (streaming && n == "Index/Tables/HeaderStorageBuckt-1.iwa"))) {
+        const size_t len = after_(256);
+        type = Contains(after, len, "layout-style-") || Contains(after, len, "imported-paragraph-style-") ? kPages
+                                                                                                         : kNumbers;
+        return;
+    }
+    if (streaming && !office && !iwork && IsOneOf(n, {"Index/Metadata.iwa", "Metadata/Properties.plist"})) {
+        const size_t len = after_(256);
+        type = Contains(after, len, "CalculationEngine") || Contains(after, len, "DocumentMetadata") ||
+                       Contains(after, len, "Xrevision")
+                   ? kPages
+                   : kNumbers;
+        return;
+    }
+    const bool iworkAny = iwork || type == kNumbers;
+    if (streaming && !office && !iworkAny && (StartsWith(n, "OEBPS/Text/chapter") || n == "OPS/chapter.html")) {
+        type = kEpub;
+        return;
+    }
+    if (!office && !iworkAny && n == "mimetype") {
+        const size_t len = after_(64);
+        if (Contains(after, len, "application/epub+"))
+            type = kEpub;
+        if (Contains(after, len, "application/vnd.oasis.opendocument.text"))
+            type = kOdt;
+        if (Contains(after, len, "application/vnd.oasis.opendocument.spreadsheet"))
+            type = kOds;
+        if (Contains(after, len, "application/vnd.oasis.opendocument.presentation"))
+            type = kOdp;
+    }
+    if (office && n.size() >= 5 && StartsWith(n, "word"))
+        type = kDocx;
+}
+
+}  // namespace
+
+// ---- records ---------------------------------------------------------------------
+
+bool classZipSearch::IsValidHeader(const unsigned char* p, size_t available)
+{
+    if (!p || available < 4)
+        return false;
+    const unsigned int sig = RawReadLE32(p);
+    if (sig == kLocalHeader)
+        return available >= 30 && RawReadLE16(p + 8) <= kMaxMethod && RawReadLE16(p + 26) <= kMaxLocalName;
+    return sig == kCentralHeader || sig == kEndRecord || sig == kZip64EndRecord || sig == kZip64Locator;
+}
+
+int classZipSearch::GetBlockSize(const unsigned char* p, size_t available, bool streaming, bool office,
+                                 unsigned int& type, ZipBlockInfo& block)
+{
+    block = ZipBlockInfo();
+    const int short_ = streaming ? kBlockNeedMore : kBlockFailed;
+    if (!p || available < 4)
+        return short_;
+    const unsigned int sig = RawReadLE32(p);
+    if (sig == kLocalHeader) {
+        if (available < 30)
+            return short_;
+        const size_t n = RawReadLE16(p + 26);
+        const size_t e = RawReadLE16(p + 28);
+        if (RawReadLE16(p + 8) > kMaxMethod || n > kMaxLocalName || (streaming && n > kMaxStreamingName))
+            return kBlockFailed;
+        uint64_t data = RawReadLE32(p + 18);
+        if (data == 0xFFFFFFFFu) {
+            // Zip64: the sizes are in the first extra field.
+            if (e < 20)
+                return kBlockFailed;
+            if (available < 30 + n + 20)
+                return short_;
+            data = RawReadLE32(p + 30 + n + 12);
+        }
+        if (available < 30 + n)
+            return short_;
+        const uint64_t length = 30 + n + e + data;
+        if (length > 0xFFFFFFFFu)
+            return kBlockFailed;
+        block.dwLength = static_cast<unsigned int>(length);
+        block.bLocal = true;
+        block.wFlags = RawReadLE16(p + 6);
+        std::memcpy(block.header.byRaw, p, 30);
+        block.strName.assign(reinterpret_cast<const char*>(p + 30), n);
+        ApplyLocalNameRules(block.strName, p + 30 + n, available - 30 - n, n, available, streaming, office, type,
+                            block);
+        return kBlockKnown;
+    }
+    if (sig == kCentralHeader) {
+        if (available < 46)
+            return short_;
+        const size_t n = RawReadLE16(p + 28);
+        const size_t e = RawReadLE16(p + 30);
+        const size_t c = RawReadLE16(p + 32);
+        block.dwLength = static_cast<unsigned int>(46 + n + e + c);
+        if (available < 46 + n)
+            return short_;
+        block.strName.assign(reinterpret_cast<const char*>(p + 46), n);
+        const std::string& name = block.strName;
+        if (office) {
+            if (name == "word/_rels/document.xml.rels" || (name.size() >= 5 && StartsWith(name, "word")))
+                type = kDocx;
+            else if (name == "xl/_rels/workbook.xml.rels")
+                type = kXlsx;
+            else if (name == "ppt/_rels/presentation.xml.rels")
+                type = kPptx;
+            else if (name == "Accounts/Outlook/")
+                type = kOlm;
+        }
+        return kBlockKnown;
+    }
+    if (sig == kEndRecord) {
+        if (available < 22)
+            return short_;
+        block.dwLength = 22 + RawReadLE16(p + 20);
+        block.bEndRecord = true;
+        return kBlockKnown;
+    }
+    if (sig == kZip64EndRecord) {
+        block.dwLength = 56;
+        return kBlockKnown;
+    }
+    if (sig == kZip64Locator) {
+        block.dwLength = 20;
+        return kBlockKnown;
+    }
+    return kBlockFailed;
+}
+
+// ---- probe and whole-file sizing ---------------------------------------------------
+
+int FileZIPAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info)
+{
+    if (!sector)
+        return 0;
+    info.m_dwType = ZipIpaFileType(sector) ? kTypeIpa : kType;
+    return 1;
+}
+
+CRawFileInfo* FileZIPAnalyser::CreateRawFileInfo()
+{
+    return new ZIPRawFileInfo;
+}
+
+bool FileZIPAnalyser::ZipIpaFileType(const unsigned char* sector)
+{
+    if (!sector || RawReadLE32(sector) != kLocalHeader)
+        return false;
+    const size_t n = std::min<size_t>(RawReadLE16(sector + 26), 512 - 30);
+    const std::string name(reinterpret_cast<const char*>(sector + 30), n);
+    for (const char* prefix :
+         {"Payload", "iTunesArtwork", "iTunesMetadata.plist", "Container", "WatchKitSupport", "META-INF"}) {
+        const size_t len = std::strlen(prefix);
+        if (name.size() >= len &&
+            std::equal(prefix, prefix + len, name.begin(), [](char a, char b) {
+                return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+            }))
+            return true;
+    }
+    return false;
+}
+
+void FileZIPAnalyser::JudgeMaybeOfficeType(const unsigned char* sector)
+{
+    m_bMaybeOffice = false;
+    m_bCdr = false;
+    if (!sector || RawReadLE32(sector) != kLocalHeader)
+        return;
+    const size_t n = std::min<size_t>(RawReadLE16(sector + 26), 512 - 30);
+    const std::string name(reinterpret_cast<const char*>(sector + 30), n);
+    m_bMaybeOffice = IsOneOf(name, {"[Content_Types].xml", "docProps/app.xml", "Categories.xml"}) ||
+                     name.find("doc") != std::string::npos || name.find("ppt") != std::string::npos;
+    m_bCdr = name == "content/riffData.cdr";
+}
+
+void FileZIPAnalyser::JudgeMaybeOfficeType(const unsigned char* sector, int length, bool& office, bool& cdr)
+{
+    office = false;
+    cdr = false;
+    if (!sector || length < 30 || RawReadLE32(sector) != kLocalHeader)
+        return;
+    const size_t n = std::min<size_t>(RawReadLE16(sector + 26), static_cast<size_t>(length) - 30);
+    const std::string name(reinterpret_cast<const char*>(sector + 30), n);
+    for (const char* prefix :
+         {"[Content_Types].xml", "docProps/app.xml", "word/theme/theme1.xml", "_rels/.rels", "Categories.xml"})
+        if (StartsWith(name, prefix))
+            office = true;
+    if (!office)
+        cdr = StartsWith(name, "content/riffData.cdr");
+}
+
+long long FileZIPAnalyser::GetProbablySize(long long offset, CRawFileInfo& info, IStorageDevice* device)
+{
+    RawFileBuffer buffer(device, static_cast<unsigned long long>(info.m_llStartSector));
+    std::vector<unsigned char> window;
+    while (offset < kMaxEndSearch) {
+        if (!ReadSpan(buffer, static_cast<unsigned long long>(offset), 512 + 22, window))
+            return offset;
+        if (RawReadLE32(window.data() + 508) == 0) {
+            for (int k = 0; k <= 508; ++k)
+                if (RawReadLE32(window.data() + k) == kEndRecord)
+                    return offset + k + 22 + RawReadLE16(window.data() + k + 20);
+        }
+        offset += 512;
+    }
+    return offset;
+}
+
+int FileZIPAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device)
+{
+    if (!device || info.m_llStartSector < 0)
+        return 0;
+    const long long sectorSize = device->GetSectorSize();
+    if (sectorSize <= 0)
+        return 0;
+    RawFileBuffer buffer(device, static_cast<unsigned long long>(info.m_llStartSector));
+    // Reads the record at pos with its name and the bytes the rules look at.
+    std::vector<unsigned char> record;
+    const auto readRecord = [&](long long pos) {
+        if (!ReadSpan(buffer, static_cast<unsigned long long>(pos), 46, record))
+            return false;
+        size_t more = 0;
+        const unsigned int sig = RawReadLE32(record.data());
+        if (sig == kLocalHeader)
+            more = 30 + RawReadLE16(record.data() + 26) + 1024;
+        else if (sig == kCentralHeader)
+            more = 46 + RawReadLE16(record.data() + 28);
+        return more <= 46 || ReadSpan(buffer, static_cast<unsigned long long>(pos), more, record);
+    };
+
+    if (!readRecord(0) || !classZipSearch::IsValidHeader(record.data(), record.size()))
+        return 0;
+    unsigned int type = ZipIpaFileType(record.data()) ? kTypeIpa : kType;
+    JudgeMaybeOfficeType(record.data());
+    ZipBlockInfo block;
+    if (classZipSearch::GetBlockSize(record.data(), record.size(), false, m_bMaybeOffice, type, block) !=
+        classZipSearch::kBlockKnown)
+        return 0;
+    const std::string firstName = block.strName;
+    long long pos = block.dwLength;
+    bool ended = block.bEndRecord;
+    // The first entry's sizes may be in a data descriptor too.
+    if (block.bLocal && (block.wFlags & kDataDescriptorFlag) && block.header.CompressedSize() == 0 &&
+        block.header.UncompressedSize() == 0) {
+        pos = GetProbablySize(pos, info, device);
+        ended = true;
+    }
+    for (long long records = 1; !ended && pos <= kMaxWalk && records < kMaxRecords; ++records) {
+        if (!readRecord(pos) || !classZipSearch::IsValidHeader(record.data(), record.size()) ||
+            classZipSearch::GetBlockSize(record.data(), record.size(), false, m_bMaybeOffice, type, block) !=
+                classZipSearch::kBlockKnown)
+            break;
+        // Sizes in a data descriptor: the end record has to be searched.
+        if (block.bLocal && (block.wFlags & kDataDescriptorFlag) && block.header.CompressedSize() == 0 &&
+            block.header.UncompressedSize() == 0) {
+            pos = GetProbablySize(pos, info, device);
+            ended = true;
+            break;
+        }
+        pos += block.dwLength;
+        ended = block.bEndRecord;
+    }
+    if (m_bCdr && !m_bMaybeOffice)
+        type = kTypeCdr;
+
+    long long size = pos;
+    // An archive that ended at its end record is exact; otherwise the end
+    // is guessed from where zero padding starts.
+    if (!ended) {
+        const long long a = pos / sectorSize * sectorSize;
+        std::vector<unsigned char> tail;
+        if (!ReadSpan(buffer, static_cast<unsigned long long>(a), static_cast<size_t>(sectorSize), tail)) {
+            size = a;
+        } else if (RawReadLE32(tail.data() + sectorSize - 4) == 0) {
+            size = pos;
+        } else if (a > kMaxTail) {
+            size = a;
+        } else {
+            static const unsigned char kZero16[16] = {};
+            long long at = a;
+            for (;;) {
+                if (at > kMaxTail ||
+                    !ReadSpan(buffer, static_cast<unsigned long long>(at), static_cast<size_t>(sectorSize), tail)) {
+                    size = at;
+                    break;
+                }
+                if (std::memcmp(tail.data() + sectorSize - 16, kZero16, 16) == 0) {
+                    size = at + sectorSize - 16;
+                    break;
+                }
+                at += sectorSize;
+            }
+        }
+    }
+    info.m_dwType = type;
+    info.m_llSize = size;
+    info.SetRawFileName(firstName);
+    return 1;
+}
+
+// ---- streaming --------------------------------------------------------------------
+
+int FileZIPAnalyser::ZIPRawFileInfo::CheckZIPBlock(const unsigned char* p, size_t available, unsigned int& length,
+                                                   int& isCoreXml, tagZipLocalFileHeader& header)
+{
+    isCoreXml = 0;
+    if (available >= 4 && !classZipSearch::IsValidHeader(p, available)) {
+        // A local header shorter than its fixed part may still be valid.
+        if (!(RawReadLE32(p) == kLocalHeader && available < 30))
+            return 1;
+    }
+    ZipBlockInfo block;
+    const int rc = classZipSearch::GetBlockSize(p, available, true, m_bOffice, m_dwSubType, block);
+    if (rc == classZipSearch::kBlockNeedMore)
+        return 2;
+    if (rc != classZipSearch::kBlockKnown)
+        return 1;
+    length = block.dwLength;
+    isCoreXml = block.bCoreXml ? 1 : 0;
+    header = block.header;
+    // A local header whose sizes are in a data descriptor leaves the walk
+    // without the next header's place.
+    m_bWalking = !(block.bLocal && (block.wFlags & kDataDescriptorFlag));
+    if (!block.strName.empty() && m_strTagValue.empty()) {
+        m_bNameTaken = m_bWalking;
+        m_strTagValue = block.strName.substr(0, 20);
+        SetFileModifiTime(p);
+    }
+    if (m_dwSubType != kType)
+        m_dwType = m_dwSubType;
+    m_llNextHeader += length;
+    if (block.bEndRecord)
+        m_bDone = true;  // the end record closes the archive
+    return 0;
+}
+
+void FileZIPAnalyser::ZIPRawFileInfo::ReadCoreProperties(long long headerOffset, SearchContext& context)
+{
+    const long long ss = context.dwSectorSize ? context.dwSectorSize : 512;
+    const long long sector = m_llStartSector + headerOffset / ss;
+    const long long within = headerOffset % ss;
+    const unsigned char* p = context.bytes(sector, within, 30);
+    if (!p)
+        return;
+    int needMore = 0;
+    if (Brance::OfficeTagFromXML::Instance().GetOfficeTagFromXML(p, static_cast<int>(ss), sector, within, context,
+                                                                  m_CoreHeader, m_Property, needMore))
+        m_iTagDone = 1;
+    if (needMore) {
+        m_llDeferSector = sector;
+        m_llDeferOffset = headerOffset;
+    } else {
+        m_llDeferSector = -1;
+        m_llDeferOffset = -1;
+    }
+}
+
+int FileZIPAnalyser::ZIPRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
+                                                 SearchContext& context)
+{
+    if (!sector || sectorSize < 64 || sectorNumber < m_llStartSector)
+        return 2;
+    const long long ss = sectorSize;
+    const long long begin = (sectorNumber - m_llStartSector) * ss;
+    const long long end = begin + ss;
+    if (begin > 20 * m_llLimit) {
+        char name[64];
+        std::snprintf(name, sizeof(name), "%lld-%lld_", m_llStartSector, sectorNumber);
+        m_strTagValue.clear();
+        SetRawFileName(name);
+        m_llSize = m_llLimit;
+        return 1;
+    }
+    if (sectorNumber == m_llStartSector) {
+        if (!classZipSearch::IsValidHeader(sector, static_cast<size_t>(sectorSize)))
+            return 1;  // no size: the owner sizes it
+        bool office = false;
+        bool cdr = false;
+        JudgeMaybeOfficeType(sector, sectorSize, office, cdr);
+        m_bOffice = office;
+        if (office)
+            m_llLimit = kOfficeLimit;
+        if (cdr)
+            m_dwType = kTypeCdr;
+    }
+
+    // A core-properties entry whose data was not in memory yet.
+    if (m_llDeferOffset >= 0)
+        ReadCoreProperties(m_llDeferOffset, context);
+
+    while (m_bWalking && !m_bDone && m_llNextHeader < end) {
+        const long long at = m_llStartSector + m_llNextHeader / ss;
+        const long long within = m_llNextHeader % ss;
+        if (at < context.llLookBackStart) {
+            m_bDone = true;  // lost its place
+            break;
+        }
+        const long long available = (context.llBlockEnd - at) * ss - within;
+        const unsigned char* p = available > 0 ? context.bytes(at, within, available) : nullptr;
+        if (!p)
+            break;
+        const long long headerOffset = m_llNextHeader;
+        unsigned int length = 0;
+        int isCore = 0;
+        tagZipLocalFileHeader header;
+        const int rc = CheckZIPBlock(p, static_cast<size_t>(available), length, isCore, header);
+        if (rc == 2)
+            break;  // wait for the next block
+        if (rc == 1) {
+            m_bDone = true;
+            break;
+        }
+        m_llWalkSize = m_llNextHeader;
+        if (isCore && m_bOffice && !m_iTagDone) {
+            m_CoreHeader = header;
+            ReadCoreProperties(headerOffset, context);
+            if (m_llDeferOffset >= 0)
+                break;
+        }
+        if (length == 0)
+            break;
+    }
+
+    const unsigned int zeroTail = context.dwTrailingZero;
+    if (!m_bDone && (!m_bNameTaken || !m_bWalking || m_dwType == kTypeIpa) && zeroTail > 16) {
+        static const unsigned char kPK[2] = {'P', 'K'};
+        bool centralRead = false;
+        const int after = BruteForce::RawUtility::FindMagicInBuffer(sector, sectorSize - static_cast<int>(zeroTail),
+                                                                     0, kPK, 2);
+        if (after >= 2) {
+            const long long pos = after - 2;
+            const unsigned char* rec = sector + pos;
+            if (pos + 4 <= ss && rec[2] == 0x05 && rec[3] == 0x06) {
+                const long long comment = pos + 22 <= ss ? RawReadLE16(rec + 20) : 0;
+                m_llWalkSize = begin + pos + 22 + comment;
+                m_bDone = true;
+                centralRead = m_bOffice && pos + 22 <= ss &&
+                              ReadCentralNames(begin + pos, RawReadLE32(rec + 16), RawReadLE32(rec + 12), context);
+            } else if (pos + 4 <= ss && rec[2] == 0x01 && rec[3] == 0x02 && zeroTail > 21) {
+                m_llWalkSize = begin + pos + 48;
+                m_bDone = true;
+            }
+        }
+        if (m_bOffice && !centralRead)
+            JudeOleType(sector, sectorSize);
+    }
+    if (!m_bDone)
+        return 2;
+    m_llSize = m_llWalkSize;
+    FillFileInfo(sectorNumber, sectorSize, static_cast<int>(zeroTail));
+    return 1;
+}
+
+bool FileZIPAnalyser::ZIPRawFileInfo::ReadCentralNames(long long endRecord, unsigned int directoryOffset,
+                                                      unsigned int directorySize, SearchContext& context)
+{
+    // Only a directory that ends where the end record starts is trusted.
+    if (static_cast<long long>(directoryOffset) + directorySize != endRecord)
+        return false;
+    const long long ss = context.dwSectorSize ? context.dwSectorSize : 512;
+    bool office = true;
+    unsigned int type = m_dwType;
+    bool seen = false;
+    for (long long at = directoryOffset; at + 46 <= endRecord;) {
+        const long long sector = m_llStartSector + at / ss;
+        const long long available = std::min(endRecord - at, (context.llBlockEnd - sector) * ss - at % ss);
+        const unsigned char* p = available > 0 ? context.bytes(sector, at % ss, available) : nullptr;
+        ZipBlockInfo block;
+        if (!p || RawReadLE32(p) != kCentralHeader ||
+            classZipSearch::GetBlockSize(p, static_cast<size_t>(available), true, office, type, block) !=
+                classZipSearch::kBlockKnown)
+            break;
+        seen = true;
+        at += block.dwLength;
+    }
+    if (seen)
+        m_dwType = type;
+    return seen;
+}
+
+void FileZIPAnalyser::ZIPRawFileInfo::WillBeRemove(unsigned char*, long long sectorNumber)
+{
+    FillFileInfo(sectorNumber >= 0 ? sectorNumber : m_llStartSector, 512, 0);
+}
+
+void FileZIPAnalyser::ZIPRawFileInfo::FillFileInfo(long long sector, int, int)
+{
+    const FileProperty& p = m_Property;
+    const bool anyValue = !p.strTitle.empty() || !p.strAuthor.empty() || !p.strCreator.empty() ||
+                          !p.strModificationDate.empty() || !p.strCreationDate.empty();
+    const bool officeKind = m_dwType == kDocx || m_dwType == kXlsx || m_dwType == kPptx;
+    // The first entry's name was kept in the tag value only until naming:
+    // it is not a label.
+    if (!officeKind || !m_iTagDone || !m_bOffice)
+        m_strTagValue.clear();
+    if (m_iTagDone && m_bOffice && !anyValue)
+        return;
+    if (!m_iTagDone || !m_bOffice) {
+        char name[64];
+        std::snprintf(name, sizeof(name), "%lld-%lld_", m_llStartSector, sector);
+        SetRawFileName(name);
+        return;
+    }
+    const std::string label = !p.strAuthor.empty() ? p.strAuthor : !p.strCreator.empty() ? p.strCreator : "unKnown";
+    if (!p.strModificationDate.empty())
+        m_strTime = p.strModificationDate;
+    std::string title = p.strTitle;
+    if (title.size() > 24)
+        title.resize(24);
+    const std::string base = !title.empty() ? title : !p.strAuthor.empty() ? p.strAuthor : p.strCreator;
+    std::string text;
+    if (!base.empty())
+        text = p.strModificationDate.empty() ? base : base + "_" + p.strModificationDate;
+    else
+        text = !p.strModificationDate.empty() ? p.strModificationDate : p.strCreationDate;
+    if (officeKind)
+        SetRawFileTagAndValue(RAW_TAG_OFFICE, label);
+    SetRawFileName(!m_strTagValue.empty() ? m_strTagValue + "_" + text : text);
+}
+
+void FileZIPAnalyser::ZIPRawFileInfo::JudeOleType(const unsigned char* buffer, int length)
+{
+    if (!buffer)
+        return;
+    for (int i = 0; i < length; ++i) {
+        if (buffer[i] != 0)
+            continue;
+        const auto at = [&](const char* text) {
+            const int n = static_cast<int>(std::strlen(text));
+            return i + 1 + n <= length && std::memcmp(buffer + i + 1, text, n) == 0;
+        };
+        if (at("word/")) {
+            m_dwType = kDocx;
+            return;
+        }
+        if (at("ppt/")) {
+            m_dwType = kPptx;
+            return;
+        }
+        if (at("xl/")) {
+            m_dwType = kXlsx;
+            return;
+        }
+    }
+}
