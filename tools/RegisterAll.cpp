@@ -1,5 +1,6 @@
 #include "RegisterExFat.h"
 #include "RegisterFat.h"
+#include "RegisterHfs.h"
 #include "RegisterNtfs.h"
 #include "RegisterRaw.h"
 #include "SearcherRegistry.h"
@@ -8,6 +9,7 @@ void RegisterAllEngineModules()
 {
     RegisterFatSearchers();
     RegisterExFatSearchers();
+    RegisterHfsSearchers();
     RegisterNtfsSearchers();
     RegisterRawSearchers();
 }

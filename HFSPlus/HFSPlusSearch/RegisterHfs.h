@@ -1,0 +1,5 @@
+// Registers the HFS+ recogniser and quick searcher with the engine's factory
+// table. Called from RegisterAllEngineModules().
+#pragma once
+
+void RegisterHfsSearchers();
