@@ -1,30 +1,11 @@
 # Shared by carve_movies.sh and carve_mp3s.sh (sourced, after CLI, R and W
 # are set): the pass/fail counters, planting, and the scan of one image.
 TOOLS=$R/tests/tools
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-ok() { echo "ok: $*"; }
-plant() { python3 "$TOOLS/plant_image.py" "$@" > /dev/null || fail "plant_image.py $*"; }
-
-file_lines() { awk -F'\t' '($1 == 34 || $1 == 36) && NF >= 7 && $5 == 0'; }
+source "$R/tests/RAWSearch/carve_steps.sh"
 
 # scan IMG SS OUT: --list into OUT.stdout and OUT.list (file lines only),
 # --recover into OUT; the image must not change.
-scan() {
-    local img=$1 ss=$2 out=$3 before after rc
-    before=$(md5sum < "$img")
-    "$CLI" scan --deep-disk --sector-size "$ss" --list "$img" > "$out.stdout" 2> "$out.stderr"
-    rc=$?
-    [ $rc -eq 0 ] || fail "$img at $ss: --list exited $rc: $(tail -n 3 "$out.stderr")"
-    file_lines < "$out.stdout" > "$out.list"
-    rm -rf "$out"
-    "$CLI" scan --deep-disk --sector-size "$ss" --recover "$out" "$img" > /dev/null 2> "$out.rstderr"
-    rc=$?
-    [ $rc -eq 0 ] || fail "$img at $ss: --recover exited $rc: $(tail -n 3 "$out.rstderr")"
-    after=$(md5sum < "$img")
-    [ "$before" = "$after" ] || fail "$img changed during the scan or the recovery"
-    mkdir -p "$out"
-}
+scan() { carve_scan "$@"; }
 
 # An image cut SIZE bytes into the copy of NAME planted in FROM.img: what is
 # carved of it at both sector sizes is a start of it.

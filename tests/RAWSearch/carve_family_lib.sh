@@ -2,39 +2,14 @@
 # the scan, check and damaged-copy steps they share. Expects CLI, TOOLS and W
 # to be set, and the current directory to be W.
 
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-ok() { echo "ok: $*"; }
-plant() { python3 "$TOOLS/plant_image.py" "$@" || fail "plant_image.py $*"; }
-
-# The file lines of the carved trees in a --list output.
-file_lines() { awk -F'\t' '($1 == 34 || $1 == 36) && NF >= 7 && $5 == 0'; }
+source "$(dirname "${BASH_SOURCE[0]}")/carve_steps.sh"
 
 # Lists and recovers IMG at sector size SS into $out ($out.list holds the
 # file lines); the image must not change.
 scan() {
     local img=$1 ss=$2
     out=$W/out-${img%.img}-$ss
-    local before after rc
-    before=$(md5sum < "$img")
-    "$CLI" scan --deep-disk --sector-size "$ss" --list "$img" > "$out.stdout" 2> "$out.stderr"
-    rc=$?
-    [ $rc -eq 0 ] || fail "$img at $ss: --list exited $rc: $(tail -n 3 "$out.stderr")"
-    file_lines < "$out.stdout" > "$out.list"
-    rm -rf "$out"
-    "$CLI" scan --deep-disk --sector-size "$ss" --recover "$out" "$img" > /dev/null 2> "$out.rstderr"
-    rc=$?
-    [ $rc -eq 0 ] || fail "$img at $ss: --recover exited $rc: $(tail -n 3 "$out.rstderr")"
-    after=$(md5sum < "$img")
-    [ "$before" = "$after" ] || fail "$img changed during the scan or the recovery"
-    mkdir -p "$out"
-}
-
-# Runs a checker; its last line goes to the log, everything on failure.
-check() {
-    local what=$1
-    shift
-    if "$@" > "$W/check.out" 2>&1; then ok "$what: $(tail -n 1 "$W/check.out")"; else fail "$what: $(cat "$W/check.out")"; fi
+    carve_scan "$img" "$ss" "$out"
 }
 
 # damaged SEED SIZE FILE...: every file cut to 300 kB with all but its first
