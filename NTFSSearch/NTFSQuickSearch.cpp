@@ -12,6 +12,7 @@
 #include "NTFSDBR.h"
 #include "NTFSFileNode.h"
 #include "NTFSFileRecord.h"
+#include "NTFSSearchController.h"
 #include "NTFSVolumeAnalyze.h"
 #include "RegisterNtfs.h"
 #include "SearcherRegistry.h"
@@ -180,6 +181,10 @@ ResultCode CNTFSQuickSearch::QuickSearchFiles(IStorageDevice* volume, IProgress*
 
     if (m_pTreeBuilder)
         m_pTreeBuilder->AddSearcherInfo(SEARCHER_NTFS, kRootFolder);
+    // Deleted files whose records were emptied get their size and extents
+    // back from the transaction log, read once before the walk.
+    if (m_logFile.Init(m_pDevice, &m_mftRuns, m_dwSectorsPerCluster))
+        m_logFile.Analyzer();
     return BuildFileNodeFromMFTFileRecord();
 }
 
@@ -280,6 +285,9 @@ void CNTFSQuickSearch::BuildOneRecord(uint8_t* record, long long number, long lo
         sector, multi, m_dwSectorsPerCluster * m_dwSectorSize, &parent);
     if (!properties)
         return;
+    if (properties->GetFileSize() == 0 && !(properties->GetAttribute() & NTFS_FILE_DIRECTORY) &&
+        (properties->GetState() & 1))
+        m_logFile.ReplaceFileRecordInfo(record, *properties, parent, extend.get());
     CNTFSFilePropertiesBuilder::AdjustFileSizeAccordinttoDataRunsWhenFileSizeLessThanZero(
         properties, m_dwSectorsPerCluster, m_dwSectorSize);
     if (offsetInSector != 0) {
@@ -331,5 +339,6 @@ void RegisterNtfsSearchers()
 {
     RegisterVolumeAnalyze(FS_NTFS, &CreateNTFSVolumeAnalyze);
     RegisterQuickSearcher(FS_NTFS, &CreateNTFSQuickSearcher);
+    RegisterCompleteSearcher(SEARCHER_NTFS, &CreateNTFSSearcher);
     SetResidentDataProvider(&ResidentByNode, &ResidentBySector);
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "FindFileFromLogFile.h"
 #include "ISearcher.h"
 #include "NTFSDataRunList.h"
 #include "SearchedPartitionInfo.h"
@@ -29,6 +30,7 @@ public:
 
     // The $MFT runs found by the last search (for tests).
     const CNTFSDataRunList& GetMFTDataRunList() const { return m_mftRuns; }
+    const CFindFileFromLogFile& GetLogFileFinder() const { return m_logFile; }
 
 private:
     bool GetMFTInfo(unsigned long long mftCluster, unsigned long long mirrorCluster);
@@ -50,6 +52,7 @@ private:
     unsigned int m_dwSectorsPerCluster = 1;
     unsigned int m_dwSectorSize = 512;
     unsigned int m_dwRecordSize = 1024;
+    CFindFileFromLogFile m_logFile;
 };
 
 IQuickFileSystemSearchController* CreateNTFSQuickSearcher();

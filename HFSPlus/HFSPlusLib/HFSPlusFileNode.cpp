@@ -122,6 +122,8 @@ void CHFSPlusFileNode::CreateFileNode(CHFSPlusVolume* volume, long long metadata
             m_u64Size = file.dataFork.logicalSize != 0 ? file.dataFork.logicalSize
                                                        : static_cast<unsigned long long>(file.dataFork.totalBlocks) * 4096;
             SetDataRunList(BuildFileDataRun(volume, file.fileID, 0, file.dataFork));
+            if (volume && volume->GetBlockSize() != 0 && volume->GetBlockSize() < volume->GetSectorSize())
+                m_u8Flags |= kByteRead;
         }
         m_dwCreateDate = file.createDate;
         m_dwModifyDate = file.contentModDate;
@@ -164,7 +166,8 @@ void CHFSPlusFileNode::UpdateNodeInfo()
 
 IFileReader* CHFSPlusFileNode::CreateCompressFileReader(void*)
 {
-    return new (std::nothrow) CHFSPlusCompressFileReader(m_pVolume, this);
+    const bool plain = (m_u8Flags & kByteRead) && !(m_u8Flags & kCompressed);
+    return new (std::nothrow) CHFSPlusCompressFileReader(m_pVolume, this, plain);
 }
 
 IDataRunList* CHFSPlusFileNode::BuildFileDataRun(CHFSPlusVolume* volume, uint32_t fileId, uint8_t forkType,
@@ -198,13 +201,13 @@ IDataRunList* CHFSPlusFileNode::BuildFileDataRun(CHFSPlusVolume* volume, uint32_
 // ---------------------------------------------------------------------------
 // Compressed files
 
-CHFSPlusCompressFileReader::CHFSPlusCompressFileReader(CHFSPlusVolume* volume, CFileNode* node)
-    : m_pVolume(volume), m_pNode(node)
+CHFSPlusCompressFileReader::CHFSPlusCompressFileReader(CHFSPlusVolume* volume, CFileNode* node, bool plain)
+    : m_pVolume(volume), m_pNode(node), m_bPlain(plain)
 {
 }
 
 CHFSPlusCompressFileReader::CHFSPlusCompressFileReader(const CHFSPlusCompressFileReader& other)
-    : IFileReader(), m_pVolume(other.m_pVolume), m_pNode(other.m_pNode)
+    : IFileReader(), m_pVolume(other.m_pVolume), m_pNode(other.m_pNode), m_bPlain(other.m_bPlain)
 {
 }
 
@@ -214,13 +217,54 @@ int CHFSPlusCompressFileReader::IsCompressFile() { return m_pNode ? m_pNode->IsC
 
 int CHFSPlusCompressFileReader::ReadData(long long offset, char* buffer, unsigned int size, int*)
 {
-    if (!buffer || offset < 0 || !Decode())
+    if (!buffer || offset < 0)
+        return 0;
+    if (m_bPlain)
+        return ReadPlain(offset, buffer, size);
+    if (!Decode())
         return 0;
     if (static_cast<unsigned long long>(offset) >= m_vecData.size())
         return 0;
     const size_t take = std::min<size_t>(size, m_vecData.size() - static_cast<size_t>(offset));
     std::memcpy(buffer, m_vecData.data() + offset, take);
     return static_cast<int>(take);
+}
+
+int CHFSPlusCompressFileReader::ReadPlain(long long offset, char* buffer, unsigned int size)
+{
+    if (!m_pVolume || !m_pNode || !m_pVolume->GetVolumeHeader())
+        return 0;
+    IDataRunList* runs = m_pNode->GetDataRunList();
+    const unsigned long long blockSize = m_pVolume->GetBlockSize();
+    const long long fileSize = m_pNode->GetFileSize();
+    if (!runs || blockSize == 0 || offset >= fileSize)
+        return 0;
+    const unsigned long long want =
+        std::min<unsigned long long>({size, static_cast<unsigned long long>(fileSize - offset), 0x7FFFFFFFULL});
+    const unsigned long long from = static_cast<unsigned long long>(offset);
+    unsigned long long runAt = 0;  // file offset of the current run
+    unsigned long long done = 0;
+    for (DataRun* r = runs->GetFirst(); r && done < want; r = runs->GetNext()) {
+        if (r->llStart < 0 || r->llLength <= 0)
+            break;
+        unsigned long long runBytes;
+        if (__builtin_mul_overflow(static_cast<unsigned long long>(r->llLength), blockSize, &runBytes))
+            break;
+        const unsigned long long pos = from + done;
+        if (pos >= runAt + runBytes) {
+            runAt += runBytes;
+            continue;
+        }
+        const unsigned long long within = pos - runAt;
+        const unsigned long long n = std::min(runBytes - within, want - done);
+        const unsigned long long got =
+            m_pVolume->Read(static_cast<unsigned long long>(r->llStart) * blockSize + within, buffer + done, n);
+        done += got;
+        if (got != n)
+            break;
+        runAt += runBytes;
+    }
+    return static_cast<int>(done);
 }
 
 bool CHFSPlusCompressFileReader::ReadResourceFork(std::vector<unsigned char>& fork)

@@ -24,7 +24,10 @@ unsigned long long HfsDateToFileTime(uint32_t seconds);
 
 class CHFSPlusFileNode : public CFileNode {
 public:
-    enum : uint8_t { kDeleted = 1, kFolder = 2, kCompressed = 4 };
+    // kByteRead: the volume's allocation blocks are smaller than its device
+    // sectors, so the data cannot be read in whole sectors per block; the
+    // node's reader then reads it through the volume by bytes.
+    enum : uint8_t { kDeleted = 1, kFolder = 2, kCompressed = 4, kByteRead = 8 };
 
     // Quick scan: metadata sector 0, partition index 0.
     CHFSPlusFileNode(CHFSPlusVolume* volume, BTKey* key, HFSPlusCatalogRecord* record, int deleted);
@@ -44,7 +47,9 @@ public:
     IFileNode* Clone() override { return this; }
     void MarkDeleted() override { m_u8Flags |= kDeleted; }
     IFileReader* CreateCompressFileReader(void* context) override;
-    int IsCompressed() const override { return (m_u8Flags & kCompressed) ? 1 : 0; }
+    // Also 1 for data read through the volume by bytes: the recovery then
+    // asks the node for its own reader.
+    int IsCompressed() const override { return (m_u8Flags & (kCompressed | kByteRead)) ? 1 : 0; }
     void FilterFileNameByDot() override { m_strName = CFileNode::FilterFileNameByDot(m_strName); }
     void UpdateFileSize(long long size) override { m_u64Size = static_cast<unsigned long long>(size); }
     // The uncompressed size of a compressed file, from its decmpfs header.
@@ -71,10 +76,11 @@ private:
     uint8_t m_u8Flags = 0;
 };
 
-// Reads a compressed file's data, decompressed.
+// Reads a compressed file's data, decompressed; or, with plain set, a
+// file's data as stored, through the volume's byte reads.
 class CHFSPlusCompressFileReader : public IFileReader {
 public:
-    CHFSPlusCompressFileReader(CHFSPlusVolume* volume, CFileNode* node);
+    CHFSPlusCompressFileReader(CHFSPlusVolume* volume, CFileNode* node, bool plain = false);
     CHFSPlusCompressFileReader(const CHFSPlusCompressFileReader& other);
     ~CHFSPlusCompressFileReader() override = default;
 
@@ -89,10 +95,13 @@ private:
     // Decompresses the whole file once; false when it cannot be read.
     bool Decode();
     bool ReadResourceFork(std::vector<unsigned char>& fork);
+    // The stored bytes at offset, through the node's runs: the count read.
+    int ReadPlain(long long offset, char* buffer, unsigned int size);
 
     CHFSPlusVolume* m_pVolume;
     CFileNode* m_pNode;
     bool m_bDecoded = false;
+    bool m_bPlain = false;
     std::vector<unsigned char> m_vecData;
 };
 

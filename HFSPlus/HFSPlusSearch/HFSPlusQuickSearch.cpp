@@ -4,6 +4,7 @@
 #include <new>
 #include <vector>
 
+#include "HFSPlusCompleteSearch.h"
 #include "HFSPlusError.h"
 #include "HFSPlusProgress.h"
 #include "HFSPlusVolume.h"
@@ -121,4 +122,5 @@ void RegisterHfsSearchers()
 {
     RegisterVolumeAnalyze(FS_HFSPLUS, &CreateHFSPlusVolumeAnalyze);
     RegisterQuickSearcher(FS_HFSPLUS, &CreateHFSPlusQuickSearcher);
+    RegisterCompleteSearcher(SEARCHER_HFSPLUS, &CreateHFSPlusSearcher);
 }

@@ -1,5 +1,5 @@
-// Registers the HFS+ recogniser and quick searcher with the engine's factory
-// table. Called from RegisterAllEngineModules().
+// Registers the HFS+ recogniser, quick searcher and deep searcher with the
+// engine's factory table. Called from RegisterAllEngineModules().
 #pragma once
 
 void RegisterHfsSearchers();

@@ -47,6 +47,17 @@ std::string Stored(const std::string& path)
     return path.rfind("\xC3\x9C", 0) == 0 ? "U\xCC\x88ni\xCC\x88" "co\xCC\x88" "de\xCC\x81 \xF0\x9F\x98\x80.txt" : path;
 }
 
+// Every fixture file recovered below out (the tree's root is where a.txt
+// landed) with its bytes.
+void ExpectRecoveredFixture(const std::string& out)
+{
+    const std::string roots = RunTool("cd " + Quote(out) + " && find . -name a.txt");
+    ASSERT_FALSE(roots.empty()) << "nothing recovered to " << out;
+    const std::string root = out + "/" + roots.substr(0, roots.rfind("/a.txt"));
+    for (const auto& [path, content] : HfsFixtureFiles())
+        EXPECT_EQ(ReadFileBytes(root + "/" + Stored(path)), content) << path;
+}
+
 }  // namespace
 
 TEST(hfs_cli, ListAndRecoverQuickScan)
@@ -71,11 +82,7 @@ TEST(hfs_cli, ListAndRecoverQuickScan)
     RunCli(dir, f.image,
            "scan --quick --offset " + std::to_string(f.volumeStart) + " " + Quote(f.image) + " --recover " +
                Quote(out.path()));
-    const std::string roots = RunTool("cd " + Quote(out.path()) + " && find . -name a.txt");
-    ASSERT_FALSE(roots.empty());
-    const std::string root = out.path() + "/" + roots.substr(0, roots.rfind("/a.txt"));
-    for (const auto& [path, content] : HfsFixtureFiles())
-        EXPECT_EQ(ReadFileBytes(root + "/" + Stored(path)), content) << path;
+    ExpectRecoveredFixture(out.path());
 }
 
 TEST(hfs_cli, DeletedFilesFromTheJournal)
@@ -103,5 +110,57 @@ TEST(hfs_cli, DeletedFilesFromTheJournal)
         const std::string found = RunTool("cd " + Quote(out.path()) + " && find . -name " + Quote(name));
         ASSERT_FALSE(found.empty()) << name;
         EXPECT_EQ(ReadFileBytes(out.path() + "/" + found.substr(0, found.size() - 1)), files.at("many/" + name)) << name;
+    }
+}
+
+// A deep scan of a GPT disk whose volume lost its header: the files are
+// listed and recovered through the volume the alternate header describes.
+TEST(hfs_cli, DeepScanRecoversAVolumeWithoutItsHeader)
+{
+    const HfsFixture& f = SharedHfsFixture();
+    TempDir dir;
+    const std::string disk = dir / "disk.img";
+    constexpr long long kStart = 40;
+    MakeGptDiskOfVolumes(f, disk, {kStart});
+    const std::vector<uint8_t> zero(512, 0);
+    WriteAt(disk, (kStart + 2) * 512, zero.data(), zero.size());
+
+    for (const char* mode : {"--deep", "--deep-disk"}) {
+        RunCli(dir, disk, std::string("scan ") + mode + " " + Quote(disk) + " --list");
+        const auto listing = Listing(ReadFileBytes(dir / "out.txt"));
+        for (const auto& [path, content] : HfsFixtureFiles()) {
+            auto it = listing.find("/" + Stored(path));
+            ASSERT_NE(it, listing.end()) << mode << " " << path << "\n" << ReadFileBytes(dir / "out.txt");
+            EXPECT_EQ(it->second[0], "31");
+            EXPECT_EQ(it->second[2], std::to_string(content.size())) << path;
+            EXPECT_EQ(it->second[3], "0") << path;
+        }
+        EXPECT_EQ(listing.at("/a.txt")[6], "2021-03-04T05:06:08Z");
+    }
+
+    TempDir out;
+    RunCli(dir, disk, "scan --deep " + Quote(disk) + " --recover " + Quote(out.path()));
+    ExpectRecoveredFixture(out.path());
+}
+
+// Allocation blocks of 2048 bytes on a device of 4096-byte sectors: a block
+// can start in the middle of a sector, and both scans still recover every
+// file with its bytes.
+TEST(hfs_cli, BlocksSmallerThanSectorsAreRecovered)
+{
+    const HfsFixture& f = SharedHfsFixture();
+    ASSERT_LT(ReadGeometry(f).blockSize, 4096u);
+    TempDir dir;
+    const std::string image = dir / "volume4k.img";
+    RunTool("dd if=" + Quote(f.image) + " of=" + Quote(image) + " bs=512 skip=" + std::to_string(f.volumeStart) +
+            " count=" + std::to_string(f.volumeSectors) + " status=none");
+    RunTool("truncate -s " + std::to_string((f.volumeSectors * 512 + 4095) / 4096 * 4096) + " " + Quote(image));
+
+    for (const char* mode : {"--quick --offset 0", "--deep"}) {
+        SCOPED_TRACE(mode);
+        TempDir out;
+        RunCli(dir, image,
+               std::string("scan ") + mode + " --sector-size 4096 " + Quote(image) + " --recover " + Quote(out.path()));
+        ExpectRecoveredFixture(out.path());
     }
 }

@@ -120,6 +120,31 @@ std::vector<uint8_t> ReadAt(const std::string& path, unsigned long long offset, 
     return out;
 }
 
+long long MakeGptDiskOfVolumes(const HfsFixture& fixture, const std::string& path, const std::vector<long long>& starts)
+{
+    const long long sectors = (starts.empty() ? 2048 : starts.back()) + fixture.volumeSectors + 4096;
+    RunTool("truncate -s " + std::to_string(sectors * 512) + " " + Quote(path));
+    std::string table = "label: gpt\\nfirst-lba: 34\\n";
+    for (long long at : starts)
+        table += "start=" + std::to_string(at) + ", size=" + std::to_string(fixture.volumeSectors + 100) + "\\n";
+    RunTool("printf '" + table + "' | sfdisk -q " + Quote(path));
+    for (size_t i = 0; i < starts.size(); ++i) {
+        RunTool("dd if=" + Quote(fixture.image) + " of=" + Quote(path) + " bs=512 skip=" +
+                std::to_string(fixture.volumeStart) + " seek=" + std::to_string(starts[i]) + " count=" +
+                std::to_string(fixture.volumeSectors) + " conv=notrunc status=none");
+        if (i == 0)
+            continue;
+        // The alternate header lies 1024 bytes before the volume's end.
+        for (long long s : {starts[i] + 2, starts[i] + fixture.volumeSectors - 2}) {
+            const unsigned long long at = static_cast<unsigned long long>(s) * 512 + 16;
+            std::vector<uint8_t> date = ReadAt(path, at, 4);
+            date[3] = static_cast<uint8_t>(date[3] - i);
+            WriteAt(path, at, date.data(), date.size());
+        }
+    }
+    return sectors;
+}
+
 std::unique_ptr<IStorageDevice> OpenVolume(const std::string& image, long long start, long long count)
 {
     auto disk = std::make_unique<CImageFileDevice>(512);

@@ -63,6 +63,12 @@ void AddJournal(const HfsFixture& fixture, unsigned long long home, const Bytes&
 // files and folders the live tree lost.
 std::set<std::string> AddJournalOfOldLeaf(const HfsFixture& fixture);
 
+// A GPT disk image (512-byte sectors) whose partitions start at the given
+// sectors, each holding a copy of the fixture's volume; every copy after
+// the first gets another creation date in both its headers, as volumes made
+// apart would have. Returns the image's sectors.
+long long MakeGptDiskOfVolumes(const HfsFixture& fixture, const std::string& path, const std::vector<long long>& starts);
+
 // A read-only window of 512-byte sectors over an image file.
 std::unique_ptr<IStorageDevice> OpenVolume(const std::string& image, long long start, long long count);
 

@@ -157,3 +157,49 @@ TEST(ntfs_cli, FolderLoopsEnd)
         inner = inner || path.find("/inner.txt") != std::string::npos;
     EXPECT_TRUE(inner);
 }
+
+// The deep scan of a whole disk finds the volume in its partition, with the
+// same files as the quick scan of the volume, also when the volume's boot
+// sector is gone.
+TEST(ntfs_cli, DeepDiskScan)
+{
+    const std::string basic = NtfsImagePath("ntfs-basic.img");
+    TempDir dir;
+    Cli(dir, "scan --quick --offset 0 " + Quote(basic) + " --list", "quick.txt");
+    const auto quick = ListByPath(ReadFileBytes(dir / "quick.txt"));
+    ASSERT_FALSE(quick.empty());
+    // The deep scan of the volume alone lists the same files.
+    Cli(dir, "scan --deep --offset 0 " + Quote(basic) + " --list", "volume.txt");
+    const auto volume = ListByPath(ReadFileBytes(dir / "volume.txt"));
+    EXPECT_EQ(volume.size(), quick.size());
+    for (const auto& [path, f] : quick)
+        EXPECT_TRUE(volume.count(path) && volume.at(path)[2] == f[2]) << path;
+    for (bool wipeBoot : {false, true}) {
+        SCOPED_TRACE(wipeBoot ? "boot sector wiped" : "intact");
+        const std::string image = dir / "disk.img";
+        std::filesystem::remove(image);
+        std::filesystem::copy_file(NtfsImagePath("ntfs-disk.img"), image);
+        if (wipeBoot) {
+            const std::vector<uint8_t> zeros(512, 0);
+            WriteAt(image, 2048 * 512, zeros.data(), zeros.size());
+        }
+        const std::string before = FileDigest(image);
+        Cli(dir, "scan --deep-disk " + Quote(image) + " --list", "deep.txt");
+        const auto deep = ListByPath(ReadFileBytes(dir / "deep.txt"));
+        ASSERT_EQ(deep.size(), quick.size()) << ReadFileBytes(dir / "deep.txt");
+        for (const auto& [path, f] : quick) {
+            ASSERT_TRUE(deep.count(path)) << path;
+            // Searcher, size, deleted and folder flags, modification time.
+            for (int field : {0, 2, 3, 4, 6})
+                EXPECT_EQ(deep.at(path)[field], f[field]) << path << " field " << field;
+        }
+        std::filesystem::remove_all(dir / "out");
+        Cli(dir, "scan --deep-disk " + Quote(image) + " --recover " + Quote(dir / "out"), "/dev/null");
+        const auto recovered = RecoveredFiles(dir / "out");
+        for (const char* name : {"small.txt", "big.bin", "frag.bin"}) {
+            ASSERT_TRUE(recovered.count(name)) << name;
+            EXPECT_TRUE(recovered.at(name) == NtfsSource(name)) << name;
+        }
+        EXPECT_EQ(FileDigest(image), before);
+    }
+}

@@ -8,10 +8,12 @@
 #include <random>
 
 #include "FileReader.h"
+#include "FindFileFromLogFile.h"
 #include "ImageFileDevice.h"
 #include "NTFSDBR.h"
 #include "NTFSFileNode.h"
 #include "NTFSQuickSearch.h"
+#include "NTFSSearchController.h"
 #include "NTFSVolumeAnalyze.h"
 #include "NtfsTestSupport.h"
 #include "SearchedPartitionInfo.h"
@@ -307,4 +309,329 @@ TEST(ntfs_quick, ErrorCodes)
     Scan s4;
     RunScan(s4, bigRecords);
     EXPECT_EQ(s4.result, CNTFSQuickSearch::kNoMFT);
+}
+
+// ---- Deleted files given back their extents by the transaction log ----
+//
+// The fixture's tools keep no journal of their own, so the log pages a
+// journaling driver would have left are written into the image's real
+// $LogFile clusters: file-record images (redo data) and attribute changes
+// with the old bytes (undo data).
+
+namespace {
+
+constexpr unsigned int kLogPage = 4096;
+
+uint16_t Get16(const std::vector<uint8_t>& b, size_t at) { return static_cast<uint16_t>(b[at] | b[at + 1] << 8); }
+void Set16(std::vector<uint8_t>& b, size_t at, uint16_t v) { std::memcpy(b.data() + at, &v, 2); }
+void Set32(std::vector<uint8_t>& b, size_t at, uint32_t v) { std::memcpy(b.data() + at, &v, 4); }
+void Set64(std::vector<uint8_t>& b, size_t at, uint64_t v) { std::memcpy(b.data() + at, &v, 8); }
+
+// A log record: 48-byte header (LSN, client data length) then client data.
+std::vector<uint8_t> LogRecord(uint64_t lsn, const std::vector<uint8_t>& client)
+{
+    std::vector<uint8_t> r(48, 0);
+    Set64(r, 0, lsn);
+    Set32(r, 24, static_cast<uint32_t>(client.size()));
+    r.insert(r.end(), client.begin(), client.end());
+    return r;
+}
+
+// Redo data of a file-record initialisation: the record at record offset 88.
+std::vector<uint8_t> ImageRecord(uint64_t lsn, const std::vector<uint8_t>& fileRecord)
+{
+    std::vector<uint8_t> client(40, 0);
+    client.insert(client.end(), fileRecord.begin(), fileRecord.begin() + 1024);
+    return LogRecord(lsn, client);
+}
+
+// An attribute change of MFT record `number` (4 records to a 4 KiB cluster)
+// whose undo data holds the bytes as they were.
+std::vector<uint8_t> UndoRecord(uint64_t lsn, long long number, uint16_t attributeOffset, uint16_t offsetInAttribute,
+                                const std::vector<uint8_t>& undo)
+{
+    std::vector<uint8_t> client(40, 0);
+    Set16(client, 56 - 48, 40);
+    Set16(client, 58 - 48, static_cast<uint16_t>(undo.size()));
+    Set16(client, 64 - 48, attributeOffset);
+    Set16(client, 66 - 48, offsetInAttribute);
+    Set16(client, 68 - 48, static_cast<uint16_t>((number % 4) * 2));
+    Set32(client, 72 - 48, static_cast<uint32_t>(number / 4));
+    client.insert(client.end(), undo.begin(), undo.end());
+    return LogRecord(lsn, client);
+}
+
+struct LogPage {
+    std::vector<uint8_t> bytes = std::vector<uint8_t>(kLogPage, 0);
+    void Put(size_t at, const std::vector<uint8_t>& record, size_t from = 0)
+    {
+        const size_t n = std::min(record.size() - from, kLogPage - at);
+        std::memcpy(bytes.data() + at, record.data() + from, n);
+    }
+    // Header and update-sequence protection.
+    std::vector<uint8_t> Finish(uint64_t lastLsn, uint64_t lastEndLsn)
+    {
+        std::memcpy(bytes.data(), "RCRD", 4);
+        Set16(bytes, 4, 40);
+        Set16(bytes, 6, 9);
+        Set64(bytes, 8, lastLsn);
+        Set64(bytes, 32, lastEndLsn);
+        Set16(bytes, 40, 0x0707);
+        for (unsigned k = 0; k < 8; ++k) {
+            std::memcpy(bytes.data() + 42 + 2 * k, bytes.data() + k * 512 + 510, 2);
+            Set16(bytes, k * 512 + 510, 0x0707);
+        }
+        return bytes;
+    }
+};
+
+// Writes page n of the image's $LogFile (4 KiB clusters).
+void WriteLogPage(const std::string& image, unsigned long long n, const std::vector<uint8_t>& page)
+{
+    std::vector<uint8_t> record = NtfsReadRecord(image, 2);
+    CNTFSFileRecord::UnfixupFileRecord(record.data(), 1024);
+    const uint32_t at = CNTFSFileRecord::GetAttributeOffset(record.data(), NTFS_ATTR_DATA, 0);
+    ASSERT_NE(at, 0xFFFFFFFFu);
+    CNTFSDataRunList runs;
+    ASSERT_TRUE(CNTFSFileRecordDataRunsAttribute::GetDataRunList(record.data() + at, runs));
+    const long long lcn = runs.GetLCN(static_cast<long long>(n));
+    ASSERT_GE(lcn, 0);
+    WriteAt(image, static_cast<unsigned long long>(lcn) * 4096, page.data(), page.size());
+}
+
+// Empties the $DATA of a deleted record the way a deletion that clears the
+// mapping does: sizes 0, mapping pairs gone. Gives back the attribute's
+// offset, its mapping-pairs offset and the old mapping pairs.
+struct Emptied {
+    uint16_t attribute = 0;
+    uint16_t pairsAt = 0;
+    std::vector<uint8_t> pairs;
+};
+Emptied EmptyData(const std::string& image, long long number)
+{
+    Emptied e;
+    PatchRecord(image, number, [&](std::vector<uint8_t>& r) {
+        const uint32_t at = CNTFSFileRecord::GetAttributeOffset(r.data(), NTFS_ATTR_DATA, 0);
+        ASSERT_NE(at, 0xFFFFFFFFu);
+        ASSERT_EQ(r[at + 8], 1) << "non-resident";
+        e.attribute = static_cast<uint16_t>(at);
+        e.pairsAt = Get16(r, at + 32);
+        const uint32_t length = CNTFSFileRecordAttribute::GetLength(r.data() + at);
+        e.pairs.assign(r.begin() + at + e.pairsAt, r.begin() + at + length);
+        for (size_t k = at + e.pairsAt; k < at + length; ++k)
+            r[k] = 0;
+        for (size_t field : {0x18, 0x28, 0x30, 0x38})
+            Set64(r, at + field, 0);
+    });
+    return e;
+}
+
+}  // namespace
+
+TEST(ntfs_logfile, MftNumberOfLogRecord)
+{
+    struct Case {
+        unsigned spc, sectorSize;
+        uint32_t vcn;
+        uint16_t index;
+        long long number;
+    } cases[] = {
+        {8, 512, 10, 4, 42}, {8, 512, 10, 0, 40}, {8, 512, 10, 6, 43},
+        {8, 512, 10, 3, -1},  // not the start of a record
+        {8, 512, 10, 8, -1},  // past the cluster
+        {2, 512, 77, 0, 77},  // one record to a cluster
+        {1, 4096, 5, 2, 21},  // 4 KiB sectors, 4 records to a cluster
+        {16, 512, 3, 14, 31},
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> head(88, 0);
+        Set16(head, 68, c.index);
+        Set32(head, 72, c.vcn);
+        EXPECT_EQ(CFindFileFromLogFile::GetMFTNumberOfLogRecord(head.data(), c.spc, c.sectorSize), c.number)
+            << c.spc << " " << c.vcn << " " << c.index;
+    }
+}
+
+TEST(ntfs_logfile, EmptiedRecordRepairedFromImage)
+{
+    if (!NtfsFixtureMounted())
+        GTEST_SKIP() << "no ntfs-3g mount here: the image has no deletions";
+    TempDir dir;
+    const std::string image = dir / "log.img";
+    CopyImage(NtfsImagePath("ntfs-basic.img"), image);
+    const auto oracle = NtfsFlsTree(image);
+    const long long gone = oracle.at("/old folder/gone.bin").inode;
+    const long long folder = oracle.at("/old folder").inode;
+    const std::vector<uint8_t> original = NtfsReadRecord(image, gone);
+
+    // A fresh log: found, but nothing in it.
+    {
+        Scan scan;
+        RunScan(scan, image);
+        EXPECT_TRUE(scan.searcher->GetLogFileFinder().IsReady());
+        EXPECT_TRUE(scan.searcher->GetLogFileFinder().GetImages().empty());
+    }
+
+    EmptyData(image, gone);
+    {
+        Scan scan;
+        RunScan(scan, image);
+        const auto nodes = scan.builder->ByPath();
+        ASSERT_TRUE(nodes.count("/old folder/gone.bin"));
+        EXPECT_EQ(nodes.at("/old folder/gone.bin")->GetFileSize(), 0);
+    }
+
+    // A decoy image of the same name under the root with another size, then
+    // the real one under its folder, crossing from page 4 into page 5.
+    std::vector<uint8_t> decoy = original;
+    CNTFSFileRecord::UnfixupFileRecord(decoy.data(), 1024);
+    const uint32_t name = CNTFSFileRecord::GetAttributeOffset(decoy.data(), NTFS_ATTR_FILE_NAME, 0);
+    const uint32_t data = CNTFSFileRecord::GetAttributeOffset(decoy.data(), NTFS_ATTR_DATA, 0);
+    ASSERT_NE(name, 0xFFFFFFFFu);
+    ASSERT_NE(data, 0xFFFFFFFFu);
+    Set64(decoy, name + Get16(decoy, name + 20), 5 | (5ULL << 48));
+    Set64(decoy, data + 0x30, 12345);
+    ASSERT_NE(CNTFSFileRecord::FixupFileRecord(decoy.data(), 1024), 0);
+
+    const std::vector<uint8_t> first = ImageRecord(100, decoy), second = ImageRecord(101, original);
+    LogPage p4;
+    p4.Put(64, first);
+    p4.Put(3000, second);
+    WriteLogPage(image, 4, p4.Finish(101, 100));
+    LogPage p5;
+    const size_t rest = second.size() - (kLogPage - 3000);
+    p5.Put(64, second, kLogPage - 3000);
+    p5.Put(64 + rest, LogRecord(102, {}));
+    WriteLogPage(image, 5, p5.Finish(102, 102));
+    // A page that is no record page stops nothing.
+    WriteLogPage(image, 6, std::vector<uint8_t>(kLogPage, 0xFF));
+
+    const std::string before = FileDigest(image);
+    Scan scan;
+    RunScan(scan, image);
+    ASSERT_EQ(scan.result, 0u);
+    EXPECT_EQ(FileDigest(image), before);
+    const auto& images = scan.searcher->GetLogFileFinder().GetImages();
+    ASSERT_EQ(images.size(), 2u);
+    EXPECT_EQ(images[0].s64Parent, 5);
+    EXPECT_EQ(images[1].s64Parent, folder);
+    const auto nodes = scan.builder->ByPath();
+    ASSERT_TRUE(nodes.count("/old folder/gone.bin"));
+    CNTFSFileNode* node = nodes.at("/old folder/gone.bin");
+    EXPECT_TRUE(node->IsDeleted());
+    EXPECT_EQ(node->GetFileSize(), 20000);
+    EXPECT_TRUE(ReadNode(scan, node) == NtfsSource("gone.bin"));
+    // Live files and the deleted folder are left as they were.
+    EXPECT_TRUE(ReadNode(scan, nodes.at("/big.bin")) == NtfsSource("big.bin"));
+    EXPECT_TRUE(nodes.at("/old folder")->IsDirectory());
+}
+
+TEST(ntfs_logfile, EmptiedRecordRepairedFromUndoData)
+{
+    if (!NtfsFixtureMounted())
+        GTEST_SKIP() << "no ntfs-3g mount here: the image has no deletions";
+    TempDir dir;
+    const std::string image = dir / "undo.img";
+    CopyImage(NtfsImagePath("ntfs-basic.img"), image);
+    const long long gone = NtfsFlsTree(image).at("/old folder/gone.bin").inode;
+    const Emptied e = EmptyData(image, gone);
+    ASSERT_FALSE(e.pairs.empty());
+    std::vector<uint8_t> undo = e.pairs;
+    undo.resize(std::max<size_t>(undo.size(), 16), 0);
+
+    LogPage p4;
+    size_t at = 64;
+    // Changes that do not apply: another record, the attribute header, too
+    // little undo data.
+    for (const auto& r : {UndoRecord(200, gone + 1, e.attribute, e.pairsAt, undo),
+                          UndoRecord(201, gone, e.attribute, 0, undo),
+                          UndoRecord(202, gone, e.attribute, e.pairsAt, std::vector<uint8_t>(8, 0x11)),
+                          UndoRecord(203, gone, e.attribute, e.pairsAt, undo)}) {
+        p4.Put(at, r);
+        at += r.size();
+    }
+    WriteLogPage(image, 4, p4.Finish(203, 203));
+
+    Scan scan;
+    RunScan(scan, image);
+    ASSERT_EQ(scan.result, 0u);
+    EXPECT_EQ(scan.searcher->GetLogFileFinder().GetRecords().size(), 4u);
+    const auto nodes = scan.builder->ByPath();
+    ASSERT_TRUE(nodes.count("/old folder/gone.bin"));
+    CNTFSFileNode* node = nodes.at("/old folder/gone.bin");
+    // Whole clusters: the size is not in the log.
+    EXPECT_EQ(node->GetFileSize(), 5 * 4096);
+    EXPECT_EQ(ReadNode(scan, node).substr(0, 20000), NtfsSource("gone.bin"));
+}
+
+TEST(ntfs_logfile, DamagedLogPagesNeverStopTheScan)
+{
+    if (!NtfsFixtureMounted())
+        GTEST_SKIP() << "no ntfs-3g mount here";
+    std::mt19937 random(7);
+    for (int round = 0; round < 6; ++round) {
+        TempDir dir;
+        const std::string image = dir / "noise.img";
+        CopyImage(NtfsImagePath("ntfs-basic.img"), image);
+        const long long gone = NtfsFlsTree(image).at("/old folder/gone.bin").inode;
+        EmptyData(image, gone);
+        for (unsigned long long n = 4; n < 10; ++n) {
+            LogPage page;
+            for (auto& b : page.bytes)
+                b = static_cast<uint8_t>(random());
+            // Small client lengths so that many records are walked.
+            for (size_t k = 64; k + 28 <= kLogPage; k += 96)
+                Set32(page.bytes, k + 24, static_cast<uint32_t>(random() % (round < 3 ? 64 : 9000)));
+            WriteLogPage(image, n, page.Finish(random(), random()));
+        }
+        Scan scan;
+        RunScan(scan, image);
+        EXPECT_EQ(scan.result, 0u);
+        EXPECT_TRUE(scan.builder->ByPath().count("/old folder/gone.bin"));
+    }
+}
+
+// The deep scan's rebuild repairs the same record, with the volume inside a
+// partition of a disk.
+TEST(ntfs_logfile, DeepScanRepairsFromImage)
+{
+    if (!NtfsFixtureMounted())
+        GTEST_SKIP() << "no ntfs-3g mount here: the image has no deletions";
+    TempDir dir;
+    const std::string volume = dir / "volume.img";
+    CopyImage(NtfsImagePath("ntfs-basic.img"), volume);
+    const long long gone = NtfsFlsTree(volume).at("/old folder/gone.bin").inode;
+    const std::vector<uint8_t> original = NtfsReadRecord(volume, gone);
+    EmptyData(volume, gone);
+    LogPage p4;
+    p4.Put(64, ImageRecord(300, original));
+    WriteLogPage(volume, 4, p4.Finish(300, 300));
+    const std::string disk = dir / "disk.img";
+    RunTool("truncate -s 26M '" + disk + "' && dd if='" + volume + "' of='" + disk +
+            "' bs=512 seek=2048 conv=notrunc status=none");
+
+    auto device = OpenImageFileDisk(disk, 512);
+    ASSERT_TRUE(device);
+    CNtfsRecordingBuilder builder;
+    std::unique_ptr<ICompleteFileSystemSearchController> search(CreateNTFSSearcher());
+    search->SetDirecotryTreeBuilder(&builder);
+    search->SetDevice(device.get());
+    search->SetBlockSize(128);
+    ASSERT_EQ(search->PreparetoSearch(), 1);
+    for (long long s = 0; s < device->GetTotalSectors(); s += 128)
+        search->AnalyzeBlock(s, std::min<long long>(128, device->GetTotalSectors() - s));
+    search->EndSearch(1);
+    const auto nodes = builder.ByPath();
+    ASSERT_TRUE(nodes.count("/old folder/gone.bin"));
+    CNTFSFileNode* node = nodes.at("/old folder/gone.bin");
+    EXPECT_EQ(node->GetFileSize(), 20000);
+    CSearchedPartitionInfo* partition = nullptr;
+    ASSERT_EQ(search->GetSearchedPartitionInfo(&partition, 1), 1);
+    std::unique_ptr<CSearchedPartitionInfo> owned(partition);
+    CFileReader reader;
+    ASSERT_TRUE(reader.Open(device.get(), node, partition));
+    std::string out(20000, '\0');
+    int got = 0;
+    ASSERT_TRUE(reader.Read(0, reinterpret_cast<unsigned char*>(out.data()), 20000, got, nullptr));
+    EXPECT_TRUE(out == NtfsSource("gone.bin"));
 }
