@@ -1,3 +1,4 @@
+#include "RegisterApfs.h"
 #include "RegisterExFat.h"
 #include "RegisterFat.h"
 #include "RegisterHfs.h"
@@ -12,4 +13,5 @@ void RegisterAllEngineModules()
     RegisterHfsSearchers();
     RegisterNtfsSearchers();
     RegisterRawSearchers();
+    RegisterApfsSearchers();
 }
