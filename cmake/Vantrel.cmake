@@ -19,3 +19,16 @@ function(vantrel_add_test name)
   # gtest_discover_tests cannot pass a list-valued ENVIRONMENT; the test main
   # sets LC_ALL (and TZ again) itself.
 endfunction()
+
+# vantrel_add_ui_test(name SOURCES ... LIBS ...)
+#   A GoogleTest executable for the windows: a widget application object
+#   exists for the whole run, on the "offscreen" platform, so the tests run
+#   without a display.
+function(vantrel_add_ui_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  vantrel_add_test(${name}
+    SOURCES ${ARG_SOURCES} ${PROJECT_SOURCE_DIR}/tests/UI/common/QtTestApp.cpp
+    LIBS ${ARG_LIBS} Qt6::Widgets Qt6::Test)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/UI/common)
+  set_target_properties(${name} PROPERTIES AUTOMOC ON)
+endfunction()
