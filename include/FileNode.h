@@ -21,6 +21,8 @@ public:
     void Release() override { delete this; }
 
     size_t GetCount() const { return m_runs.size(); }
+    // Set right after construction, for a list read back from a saved result.
+    void SetResident(int resident) { m_iResident = resident; }
 
 private:
     int m_iResident = 0;

@@ -19,6 +19,8 @@
 namespace {
 
 using Guard = std::lock_guard<std::recursive_mutex>;
+constexpr int kOperationLockAttempts = 100;
+constexpr useconds_t kOperationLockWaitMicroseconds = 20000;
 
 _FILETIME ToFileTime(unsigned long long value)
 {
@@ -96,7 +98,16 @@ ResultCode ZRUIScan::DoScan(IStorageDevice* device, IRestoreSource* sink)
     SaveScanSorage(device);
     SetNeedUIUpdate(0);
     const _RECOVERY_CONTROLLER_TYPE type = GetScanControllerType(device);
-    if (!m_lock.try_lock()) {
+    // The state-query thread takes the operation lock for a moment every
+    // 100 ms: a single try could lose to it and leave the scan unstarted.
+    // Only a holder that keeps the lock for seconds means another thread
+    // works on this operation.
+    bool locked = m_lock.try_lock();
+    for (int attempt = 0; !locked && attempt < kOperationLockAttempts; ++attempt) {
+        usleep(kOperationLockWaitMicroseconds);
+        locked = m_lock.try_lock();
+    }
+    if (!locked) {
         // Another thread works on this operation; its status is not ours.
         m_pRestoreSink = nullptr;
         return result;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <ctime>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -92,6 +93,21 @@ public:
     // (QtCore) The date in the locale's long form and the time in its short
     // form, in local time.
     static std::string FormatFileTimeToString(unsigned long long fileTime);
+
+    // Members marked (facade) are defined in the vantrel_bridge_facade
+    // library (UI/Bridge/Facade/ZRUIPublic.h); link it to use them.
+    //
+    // (facade) The object every bridge notification carries: a stable
+    // address the screens may compare a notification's object with.
+    static const void* ClassObject();
+    // (facade) Hands name to the application's thread without waiting; there
+    // it is posted on the default notification centre with ClassObject() as
+    // its object and no user information.
+    static void NotifyMainThread(const std::string& name);
+    // (facade) The posting itself, on the calling thread.
+    static void NotifyMainThreadCB(const std::string& name);
+    // (facade) Runs work on a thread of its own, then NotifyMainThread(name).
+    static void NotifyMainThreadByPostKey(const std::string& name, std::function<void()> work);
 };
 
 class ZRCPPPublic {
@@ -142,6 +158,16 @@ public:
     // (QtCore library) True when a GET of url returns any data within five
     // seconds; an empty url probes the default public page.
     static bool isCanBeUseNetWork(const std::string& url = std::string());
+
+    // (facade) The same settings in the application's "LocalVersionMessage"
+    // property list (UI/Bridge/Facade/ZRPublicUtilities.h), read afresh on
+    // every call and written back atomically. Nothing when the key is absent
+    // or the list cannot be read; a list that cannot be read or written is
+    // left as it was and false is returned.
+    static std::optional<std::string> isFristTime();
+    static bool writeFristTime();
+    static std::optional<std::string> getUpDataTimeStr();
+    static bool writeUpDataTimeStr(const std::string& text);
 };
 
 // What an outline node is made from.

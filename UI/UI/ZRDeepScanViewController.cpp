@@ -1,0 +1,40 @@
+#include "ZRDeepScanViewController.h"
+
+#include <QFont>
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+
+#include "BundleResources.h"
+
+namespace {
+
+constexpr int kWidth = 260;
+constexpr int kHeight = 56;
+
+}  // namespace
+
+void ZRDeepScanViewControllerDelegate::popupViewHidden() {}
+
+ZRDeepScanViewController::ZRDeepScanViewController(QWidget* parent) : QWidget(parent)
+{
+    resize(kWidth, kHeight);
+    m_deepScanNodeLabel = new QLabel(this);
+    m_deepScanNodeLabel->setGeometry(10, 8, kWidth - 40, kHeight - 16);
+    m_deepScanNodeLabel->setWordWrap(true);
+    QFont font = m_deepScanNodeLabel->font();
+    font.setPixelSize(12);
+    m_deepScanNodeLabel->setFont(font);
+    m_deepScanNodeLabel->setText(Bundle::LocalizedString(QStringLiteral("PAGE_FOUR_DEEPSCAN_NODE")));
+    m_closeButton = new QPushButton(this);
+    m_closeButton->setGeometry(kWidth - 24, 6, 16, 16);
+    m_closeButton->setFlat(true);
+    m_closeButton->setIcon(QIcon(Bundle::ImageNamed(QStringLiteral("close_normal"))));
+    connect(m_closeButton, &QPushButton::clicked, this, [this] { closeButtonAction(m_closeButton); });
+}
+
+void ZRDeepScanViewController::closeButtonAction(QObject* /*sender*/)
+{
+    if (m_delegate)
+        m_delegate->popupViewHidden();
+}

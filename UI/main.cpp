@@ -1,0 +1,37 @@
+// Vantrel Data Recovery: the main program. Its only argument, when given, is
+// the interface language chosen by the launcher.
+#include "AppStartup.h"
+#include "MyNSApplication.h"
+#include "SearcherRegistry.h"
+#include "ZRAppDelegate.h"
+#include "ZRRootResultsAdapter.h"
+
+#include <QTimer>
+
+#include <sys/prctl.h>
+
+int main(int argc, char** argv)
+{
+    // The kernel knows a process by the first 15 characters of its name;
+    // "vantrel-data-re" would never match the product name that the
+    // single-copy check looks for, so this copy goes by that name.
+    prctl(PR_SET_NAME, "Vantrel Data Re", 0, 0, 0);
+    RegisterAllEngineModules();
+    MyNSApplication application(argc, argv);
+    PrepareApplicationObject();
+    if (argc > 1)
+        setCurLanguage(argv[1]);
+    else
+        ApplyStoredLanguage();
+    PreventSleep();
+
+    ZRAppDelegate delegate;
+    InstallResultsWindow(&delegate);
+    QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
+    const int status = application.exec();
+    ReleasePreventObj();
+    // Leaving the loop without the delegate's end (the window system closed
+    // the last window) still ends through it, with status 0.
+    delegate.applicationWillTerminate(nullptr);
+    return status;
+}
