@@ -76,6 +76,21 @@ std::string HomeOfUid(const char* uidText)
     return found->pw_dir;
 }
 
+bool SamePartition(CFileNode* a, CFileNode* b)
+{
+    return a->GetBelongedPartition() == b->GetBelongedPartition();
+}
+
+_PARTITION_NODE_ID KeyOf(CFileNode* node)
+{
+    return {node->GetBelongedPartition(), node->GetCurrentNodeID()};
+}
+
+_PARTITION_NODE_ID ParentKeyOf(CFileNode* node)
+{
+    return {node->GetBelongedPartition(), node->GetParentNodeID()};
+}
+
 bool HasFileBelow(CFileNode* folder)
 {
     std::vector<CFileNode*> work{folder};
@@ -307,7 +322,10 @@ bool CDirectoryTreeBuilder::Record(CFlatHashMap<long long, _PARENT_INFO>& map, C
     if (!m_bRestoreMode) {
         for (size_t i = 0; i < entry.Count(); ++i) {
             CFileNode* existing = entry.At(i);
-            if (!(*existing == *node))
+            // Node ids repeat from one volume to the next (the root folder
+            // of every HFS+ volume is 2, of every NTFS volume 5): nodes of
+            // two partitions are never one node.
+            if (!SamePartition(existing, node) || !(*existing == *node))
                 continue;
             // The same file seen twice: keep the first record, and let it take
             // the extents of a later sighting with data when it is older.
@@ -360,12 +378,12 @@ int CDirectoryTreeBuilder::AddNodeImpl(CFileNode* node, _tagSearcherType type, b
 
     if (!m_bFlash) {
         bool recycled = CRecyclerFilter::IsRecycleBin(node) || CRecyclerFilter::IsRecoverNode(node) ||
-                        CRecyclerFilter::IsRecoverNodeEx(node) || tree->setRecycleBinIds.count(parentId);
+                        CRecyclerFilter::IsRecoverNodeEx(node) || tree->setRecycleBinIds.count(ParentKeyOf(node));
         if (recycled) {
             Own(*tree, node);
             if (node->GetAttribute() & FILE_ATTRIBUTE_DIRECTORY_BIT) {
                 tree->vecRecycleFolders.push_back(node);
-                tree->setRecycleBinIds.insert(id);
+                tree->setRecycleBinIds.insert(KeyOf(node));
             } else if (std::strncmp(NameOf(node), "$I", 2) == 0) {
                 tree->vecRecycleInfoFiles.push_back(node);
             } else {
@@ -379,10 +397,15 @@ int CDirectoryTreeBuilder::AddNodeImpl(CFileNode* node, _tagSearcherType type, b
     ++tree->llAddedCount;
     ++tree->dwPendingCount;
 
-    if (!m_bRestoreMode && type == SEARCHER_HFSPLUS && tree->vecPrivateDataIds.empty() &&
-        parentId == tree->llRootId && std::strcmp(NameOf(node), kPrivateDataName) == 0) {
-        tree->vecPrivateDataIds.push_back(id);
-        RemovePrivateDataFolders(*tree, id);
+    // Each HFS+ volume of a disk has its own private-data folder.
+    const auto privateOfPartition = [&] {
+        return std::any_of(tree->vecPrivateDataIds.begin(), tree->vecPrivateDataIds.end(),
+                           [&](const _PARTITION_NODE_ID& p) { return p.first == node->GetBelongedPartition(); });
+    };
+    if (!m_bRestoreMode && type == SEARCHER_HFSPLUS && parentId == tree->llRootId &&
+        std::strcmp(NameOf(node), kPrivateDataName) == 0 && !privateOfPartition()) {
+        tree->vecPrivateDataIds.push_back(KeyOf(node));
+        RemovePrivateDataFolders(*tree, KeyOf(node));
         return refuse();
     }
 
@@ -391,8 +414,7 @@ int CDirectoryTreeBuilder::AddNodeImpl(CFileNode* node, _tagSearcherType type, b
         const char* name = NameOf(node);
         if (std::strcmp(name, ".Trashes") == 0 || std::strcmp(name, ".Trash") == 0) {
             if (parentId == tree->llRootId || IsUserTrash(*tree, node)) {
-                tree->llTrashId = id;
-                tree->bTrashKnown = true;
+                SetTrash(*tree, node);
                 node->MarkDeleted();
             } else {
                 trashCandidate = true;
@@ -402,8 +424,8 @@ int CDirectoryTreeBuilder::AddNodeImpl(CFileNode* node, _tagSearcherType type, b
 
     const bool directory = node->IsDirectory() != 0;
     if (directory) {
-        for (long long privateId : tree->vecPrivateDataIds)
-            if (parentId == privateId)
+        for (const _PARTITION_NODE_ID& privateId : tree->vecPrivateDataIds)
+            if (ParentKeyOf(node) == privateId)
                 return refuse();
         if (NameOf(node)[0] == '.')
             node->FilterFileNameByDot();
@@ -431,13 +453,20 @@ int CDirectoryTreeBuilder::AddNodeImpl(CFileNode* node, _tagSearcherType type, b
     return 1;
 }
 
-void CDirectoryTreeBuilder::RemovePrivateDataFolders(Tree& tree, long long privateId)
+void CDirectoryTreeBuilder::SetTrash(Tree& tree, CFileNode* folder)
+{
+    tree.llTrashId = folder->GetCurrentNodeID();
+    tree.bTrashKnown = true;
+    tree.mapTrashIds[folder->GetBelongedPartition()] = folder->GetCurrentNodeID();
+}
+
+void CDirectoryTreeBuilder::RemovePrivateDataFolders(Tree& tree, const _PARTITION_NODE_ID& privateId)
 {
     std::vector<uint32_t> victims;
     for (auto& [seq, index] : tree.lstPending) {
         const NodeState& rec = tree.vecOwned[index];
         if (rec.pNode && rec.bPending && rec.u64Seq == seq && rec.pNode->IsDirectory() &&
-            rec.pNode->GetParentNodeID() == privateId)
+            ParentKeyOf(rec.pNode) == privateId)
             victims.push_back(index);
     }
     if (victims.empty())
@@ -518,9 +547,12 @@ bool CDirectoryTreeBuilder::IsInsideTrash(Tree& tree, CFileNode* node)
 {
     if (!tree.bTrashKnown)
         return false;
+    const auto trash = tree.mapTrashIds.find(node->GetBelongedPartition());
+    if (trash == tree.mapTrashIds.end())
+        return false;
     int steps = 0;
     for (CFileNode* n = node; n && steps < kMaxTrashDepth; n = n->GetParent(), ++steps)
-        if (n->GetCurrentNodeID() == tree.llTrashId)
+        if (n->GetCurrentNodeID() == trash->second)
             return true;
     return false;
 }
@@ -530,12 +562,12 @@ CFileNode* CDirectoryTreeBuilder::ChooseParent(Tree& tree, const _PARENT_INFO& c
     if (!candidates.Count() || !child)
         return nullptr;
     // Node ids repeat across the partitions of one tree (FAT cluster
-    // numbers): only a folder of the child's own partition is its parent.
-    // With none, the child waits, and ends among the lost files.
-    const unsigned short partition = child->GetBelongedPartition();
+    // numbers, HFS+ catalog ids, NTFS record numbers): only a folder of the
+    // child's own partition is its parent. With none, the child waits, and
+    // ends among the lost files.
     if (candidates.Count() == 1) {
         CFileNode* only = candidates.pFirst;
-        return only && only->GetBelongedPartition() == partition ? only : nullptr;
+        return only && SamePartition(only, child) ? only : nullptr;
     }
     CFileNode* first = nullptr;
     CFileNode* nearest = nullptr;
@@ -543,7 +575,7 @@ CFileNode* CDirectoryTreeBuilder::ChooseParent(Tree& tree, const _PARENT_INFO& c
     const unsigned long long accessed = child->GetLastAccessTime();
     for (size_t i = 0; i < candidates.Count(); ++i) {
         CFileNode* c = candidates.At(i);
-        if (!c || c->GetBelongedPartition() != partition)
+        if (!c || !SamePartition(c, child))
             continue;
         if (!first)
             first = c;
@@ -929,8 +961,7 @@ int CDirectoryTreeBuilder::FlashBuild(_tagSearcherType type)
         for (CFileNode* c : tree->vecTrashCandidates) {
             if (IsUserTrash(*tree, c)) {
                 MarkDeletedSpread(*tree, c);
-                tree->llTrashId = c->GetCurrentNodeID();
-                tree->bTrashKnown = true;
+                SetTrash(*tree, c);
                 tree->bUserTrashFound = 1;
                 break;
             }

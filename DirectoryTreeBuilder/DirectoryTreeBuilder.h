@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <queue>
 #include <set>
@@ -60,6 +61,10 @@ struct _PARENT_INFO {
     }
 };
 
+// A node id within its partition. Ids repeat from one volume to the next,
+// so ids kept to recognise later nodes by are kept with their partition.
+using _PARTITION_NODE_ID = std::pair<unsigned short, long long>;
+
 // What the builder knows about one node it owns.
 struct _OWNED_NODE_STATE {
     CFileNode* pNode = nullptr;  // null once released
@@ -82,12 +87,15 @@ struct _DIRECTORY_TREE_INFO {
     std::vector<CFileNode*> vecTrashCandidates;
     CFlatHashMap<long long, _PARENT_INFO> mapDirectory;
     CFlatHashMap<long long, _PARENT_INFO> mapFile;
-    // At most the id of the HFS+ private-data folder.
-    std::vector<long long> vecPrivateDataIds;
+    // The HFS+ private-data folder of each partition, at most one each.
+    std::vector<_PARTITION_NODE_ID> vecPrivateDataIds;
     std::unique_ptr<CFilesystemNode> pRoot;
     long long llRootId = 0;
     long long llTrashId = 0;
     bool bTrashKnown = false;
+    // The trash folder's id of each partition that has one: each volume of
+    // a disk can have its own, and their ids can be equal.
+    std::map<unsigned short, long long> mapTrashIds;
     unsigned int dwPendingCount = 0;
     long long llShownCount = 0;
     long long llAddedCount = 0;
@@ -99,7 +107,7 @@ struct _DIRECTORY_TREE_INFO {
     std::vector<CFileNode*> vecRecycledFiles;
     std::vector<CFileNode*> vecRecycleFolders;
     std::vector<CFileNode*> vecRecycleInfoFiles;
-    std::set<long long> setRecycleBinIds;
+    std::set<_PARTITION_NODE_ID> setRecycleBinIds;
 
     // Every node this tree owns, in the order it was taken. Records of nodes
     // taken one after the other lie side by side, which is what the build
@@ -169,7 +177,8 @@ private:
     void Disown(Tree& tree, uint32_t index);
     bool Record(CFlatHashMap<long long, _PARENT_INFO>& map, CFileNode* node);
     bool IsUserTrash(Tree& tree, CFileNode* node);
-    void RemovePrivateDataFolders(Tree& tree, long long privateId);
+    void RemovePrivateDataFolders(Tree& tree, const _PARTITION_NODE_ID& privateId);
+    void SetTrash(Tree& tree, CFileNode* folder);
     void RestoreRecycledName(Tree& tree, CFileNode* node);
 
     CFileNode* FindParent(Tree& tree, CFileNode* child);

@@ -1,6 +1,7 @@
 // Vantrel Data Recovery: the main program. Its only argument, when given, is
 // the interface language chosen by the launcher.
 #include "AppStartup.h"
+#include "AppWiring.h"
 #include "MyNSApplication.h"
 #include "SearcherRegistry.h"
 #include "ZRAppDelegate.h"
@@ -27,6 +28,7 @@ int main(int argc, char** argv)
 
     ZRAppDelegate delegate;
     InstallResultsWindow(&delegate);
+    InstallPopupWindows(&delegate);
     QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
     const int status = application.exec();
     ReleasePreventObj();

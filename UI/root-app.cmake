@@ -19,12 +19,18 @@ vantrel_add_library(vantrel_ui_root_app
   LIBS vantrel_ui_root vantrel_ui_root_core Qt6::Widgets)
 target_include_directories(vantrel_ui_root_app PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 
+# The hand-over from the delegate and the root window to the pop-up windows.
+vantrel_add_library(vantrel_ui_wiring
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/AppWiring.cpp
+  LIBS vantrel_ui_root_app vantrel_ui_popups_update vantrel_ui_popups vantrel_ui_root Qt6::Widgets)
+target_include_directories(vantrel_ui_wiring PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+
 # The program: the delegate, the real results window and the application
 # object (vantrel_ui_app is described by a fragment read after this one).
 if(TARGET vantrel_ui_results AND EXISTS ${CMAKE_CURRENT_LIST_DIR}/topview-app.cmake)
   add_executable(vantrel-data-recovery
     ${CMAKE_CURRENT_LIST_DIR}/main.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ZRRootResultsAdapter.cpp)
-  target_link_libraries(vantrel-data-recovery PRIVATE vantrel_ui_root_app vantrel_ui_results vantrel_ui_app
+  target_link_libraries(vantrel-data-recovery PRIVATE vantrel_ui_root_app vantrel_ui_wiring vantrel_ui_results vantrel_ui_app
                         vantrel_register_all)
 endif()

@@ -141,6 +141,7 @@ bool CHFSPlusCompleteFileSystemSearchController::TestVolumeHeader(long long s)
     const unsigned int slices = m_dwSectorSize / 512;
     unsigned int headers = 0;
     unsigned int looked = 0;
+    unsigned int foundSlice = 0;
     HFSPlusVolumeHeader found{};
     for (; looked < slices; ++looked) {
         const unsigned char* slice = m_vecSector.data() + 512u * looked;
@@ -149,6 +150,7 @@ bool CHFSPlusCompleteFileSystemSearchController::TestVolumeHeader(long long s)
         if (!CHFSPlusVolume::IsValidVolumeHeader(slice, 512))
             break;
         ++headers;
+        foundSlice = looked;
         std::memcpy(&found, slice, sizeof found);
         flipVolumeHeader(&found);
         const unsigned long long id =
@@ -160,11 +162,49 @@ bool CHFSPlusCompleteFileSystemSearchController::TestVolumeHeader(long long s)
     // A sector holding two headers, or a header and other data, is not
     // the start of one volume.
     if (looked == slices && headers == 1)
-        RecordVolumeHeader(found, s);
+        RecordVolumeHeader(found, s, foundSlice);
     return true;
 }
 
-void CHFSPlusCompleteFileSystemSearchController::RecordVolumeHeader(const HFSPlusVolumeHeader& header, long long s)
+void CHFSPlusCompleteFileSystemSearchController::MoveFirstStartToHeader(CompleteSearchPatition& p,
+                                                                         const HFSPlusVolumeHeader& header,
+                                                                         long long s, unsigned int slice)
+{
+    // The first record's start is only a guess (the device's start, or
+    // where a GPT disk's first partition usually lies). A journaled volume
+    // gets its start from its journal info block at the end of the search;
+    // one without a journal has nothing but its header to tell, and without
+    // this its files would be read from the guessed place.
+    if (p.wIndex != 0 || m_dwSectorSize < 512 || s < 0)
+        return;
+    if ((header.attributes & kHFSVolumeJournaledMask) != 0 || header.journalInfoBlock != 0)
+        return;
+    const unsigned long long ss = m_dwSectorSize;
+    const unsigned long long volumeBytes = static_cast<unsigned long long>(header.totalBlocks) * header.blockSize;
+    const unsigned long long headerByte = static_cast<unsigned long long>(s) * ss + 512ULL * slice;
+    // The header lies 1024 bytes into its volume; a volume that would not
+    // begin on a sector boundary is no partition this device can show.
+    if (volumeBytes < ss || headerByte < 1024 || (headerByte - 1024) % ss != 0)
+        return;
+    const long long start = static_cast<long long>((headerByte - 1024) / ss);
+    const long long size = static_cast<long long>(volumeBytes / ss);
+    const unsigned long long guessByte = static_cast<unsigned long long>(p.s64StartSector) * ss;
+    if (start == p.s64StartSector)
+        return;
+    // The alternate header, 1024 bytes before the end of a volume that does
+    // begin at the guess (its own header lost): the guess holds.
+    if (guessByte + volumeBytes == headerByte + 1024)
+        return;
+    // A volume reaching past the device's end is more likely an alternate
+    // header of some other volume than a volume starting here.
+    if (start > m_s64TotalSectors - size)
+        return;
+    p.s64StartSector = start;
+    p.s64TotalSectors = size;
+}
+
+void CHFSPlusCompleteFileSystemSearchController::RecordVolumeHeader(const HFSPlusVolumeHeader& header, long long s,
+                                                                    unsigned int slice)
 {
     if (m_listPartitions.empty()) {
         PrintErrorAt(379);
@@ -172,6 +212,7 @@ void CHFSPlusCompleteFileSystemSearchController::RecordVolumeHeader(const HFSPlu
     }
     CompleteSearchPatition& last = *m_listPartitions.back();
     if (!last.pHeader) {
+        MoveFirstStartToHeader(last, header, s, slice);
         last.pHeader = std::make_unique<HFSPlusVolumeHeader>(header);
         last.s64HeaderSector = s;
         return;

@@ -71,7 +71,10 @@ private:
     bool ReadOneSector(long long s);
     // Each test looks at the sector read by ReadOneSector.
     bool TestVolumeHeader(long long s);
-    void RecordVolumeHeader(const HFSPlusVolumeHeader& header, long long s);
+    // slice: which 512-byte part of sector s holds the header.
+    void RecordVolumeHeader(const HFSPlusVolumeHeader& header, long long s, unsigned int slice);
+    void MoveFirstStartToHeader(CompleteSearchPatition& p, const HFSPlusVolumeHeader& header, long long s,
+                                unsigned int slice);
     bool TestJournalInfoBlock(long long s);
     bool TestJournalHeader(long long s);
     // The sectors of the node at s (at most left), 0 when none.

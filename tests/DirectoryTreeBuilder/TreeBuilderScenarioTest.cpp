@@ -31,6 +31,7 @@ struct NodePlan {
     int expectAdd = 1;  // AddNode's answer; -1 when it depends on the order
     unsigned long long modified = 0;
     bool withRuns = false;
+    unsigned short partition = 0;
 };
 
 NodePlan Dir(long long id, long long parent, std::string name)
@@ -68,6 +69,14 @@ NodePlan Refused(NodePlan n, int expect = 0)
     return n;
 }
 
+// The node as found on another partition (volume) of the disk.
+NodePlan OnPartition(unsigned short partition, NodePlan n)
+{
+    n.partition = partition;
+    n.label += " @" + std::to_string(partition);
+    return n;
+}
+
 using NodeMap = std::map<std::string, CountedNode*>;
 
 struct Scenario {
@@ -81,6 +90,9 @@ struct Scenario {
     std::map<std::string, std::optional<std::string>> env;  // set, or unset when empty
     std::function<void(BuilderFixture&)> beforeFlash;
     std::function<void(BuilderFixture&)> afterFlash;
+    // The nodes report the scenario's searcher type, so that comparisons
+    // of nodes take that file system's rules.
+    bool typedNodes = false;
 };
 
 // Sets environment variables for one run and puts the old values back.
@@ -144,7 +156,7 @@ CountedNode* MakeNode(const NodePlan& s)
     n->m_size = s.size;
     n->m_deleted = s.deleted;
     n->m_modified = s.modified;
-    n->SetBelongedPartition(0);
+    n->SetBelongedPartition(s.partition);
     if (s.withRuns) {
         IDataRunList* runs = CreateDataRunList();
         DataRun r{100, 4};
@@ -170,7 +182,10 @@ std::vector<std::string> RunOnce(const Scenario& sc, unsigned seed, unsigned thr
             EXPECT_EQ(fx.builder->AddSearcherInfo(sc.type, rootId), 1);
         for (size_t i : ArrivalOrder(sc.nodes, seed)) {
             const NodePlan& s = sc.nodes[i];
-            int taken = fx.Add(MakeNode(s), sc.type);
+            CountedNode* node = MakeNode(s);
+            if (sc.typedNodes)
+                node->m_type = sc.type;
+            int taken = fx.Add(node, sc.type);
             if (s.expectAdd >= 0) {
                 EXPECT_EQ(taken, s.expectAdd) << "AddNode of " << s.label;
             }
@@ -418,6 +433,98 @@ TEST(tree_builder, SecondRootIdOfOneTypeOnlyReplacesTheRootId)
     sc.afterFlash = [](BuilderFixture& fx) {
         EXPECT_EQ(fx.sink.RootNames(), std::vector<std::string>{"Disk(NTFS)"});
     };
+    RunScenario(sc);
+}
+
+// Every delivered node hangs below a folder of its own partition.
+void ExpectParentsOfOwnPartition(BuilderFixture& fx)
+{
+    for (const auto& b : fx.sink.batches) {
+        for (IFileNode* n : b.nodes) {
+            auto* node = dynamic_cast<CFileNode*>(n);
+            auto* parent = node ? node->GetParent() : nullptr;
+            if (!parent || dynamic_cast<CFilesystemNode*>(parent))
+                continue;
+            EXPECT_EQ(node->GetBelongedPartition(), parent->GetBelongedPartition()) << NodePath(n);
+        }
+    }
+}
+
+// Two volumes of one file system on one disk reuse node ids: the root folder
+// of every HFS+ volume is 2, of every NTFS volume 5, and volumes made alike
+// number their folders alike. Each volume's nodes are filed below its own
+// folders, and none is taken for a second sighting of the other's.
+TEST(tree_builder, VolumesOfOneDiskKeepTheirOwnIds)
+{
+    struct Kind {
+        _tagSearcherType type;
+        long long root;
+        const char* tree;
+    };
+    const Kind kinds[] = {{SEARCHER_FAT, 0, "Disk(FAT/FAT32)"},
+                          {SEARCHER_NTFS, 5, "Disk(NTFS)"},
+                          {SEARCHER_HFSPLUS, 2, "Disk(HFS+)"},
+                          {SEARCHER_EXFAT, -1, "Disk(ExFat)"},
+                          {SEARCHER_APFS, 2, "Disk(APFS)"}};
+    for (const auto& [type, root, tree] : kinds) {
+        Scenario sc;
+        sc.title = "two volumes of type " + std::to_string(type);
+        sc.type = type;
+        sc.rootIds = {root};
+        sc.typedNodes = true;
+        for (unsigned short p : {0, 1}) {
+            // Same names, sizes and times: only the partition tells them apart.
+            for (const NodePlan& n : {Dir(16, root, "docs"), Dir(17, 16, "sub"), File(18, 17, "b.txt", 7),
+                                      File(19, 16, "a.txt", 5), File(20, root, "top.txt", 3)})
+                sc.nodes.push_back(OnPartition(p, n));
+        }
+        for (const char* path : {"/docs", "/docs/a.txt", "/docs/sub", "/docs/sub/b.txt", "/top.txt"})
+            for (int v = 0; v < 2; ++v)
+                sc.expected.push_back(tree + std::string(path));
+        std::sort(sc.expected.begin(), sc.expected.end());
+        sc.afterFlash = ExpectParentsOfOwnPartition;
+        RunScenario(sc);
+    }
+}
+
+// Ids an HFS+ tree keeps to recognise nodes by belong to one volume: each
+// volume's private-data folder is hidden with the folders directly inside
+// it, and a folder of another volume that carries the same id is an
+// ordinary folder.
+TEST(tree_builder, HfsPrivateDataOfEachVolume)
+{
+    Scenario sc;
+    sc.title = "HFS+ private data of two volumes";
+    sc.type = SEARCHER_HFSPLUS;
+    sc.rootIds = {2};
+    sc.nodes = {OnPartition(0, Refused(Dir(16, 2, "HFS+ Private Data"))),
+                OnPartition(0, Refused(Dir(17, 16, "iNodeDir"), -1)),
+                OnPartition(0, Dir(30, 2, "docs")),
+                OnPartition(0, File(31, 30, "a.txt")),
+                OnPartition(1, Refused(Dir(40, 2, "HFS+ Private Data"))),
+                OnPartition(1, Refused(Dir(41, 40, "iNodeDir"), -1)),
+                OnPartition(1, Dir(16, 2, "docs")),
+                OnPartition(1, Dir(17, 16, "sub")),
+                OnPartition(1, File(18, 17, "b.txt"))};
+    sc.expected = {"Disk(HFS+)/docs", "Disk(HFS+)/docs", "Disk(HFS+)/docs/a.txt", "Disk(HFS+)/docs/sub",
+                   "Disk(HFS+)/docs/sub/b.txt"};
+    sc.afterFlash = ExpectParentsOfOwnPartition;
+    RunScenario(sc);
+}
+
+// A recycle bin of one volume does not make a folder of another volume that
+// carries the same id a recycle bin.
+TEST(tree_builder, RecycleBinOfOneVolume)
+{
+    Scenario sc;
+    sc.title = "recycle bin id on another volume";
+    sc.type = SEARCHER_NTFS;
+    sc.rootIds = {5};
+    sc.nodes = {OnPartition(0, Dir(50, 5, "$RECYCLE.BIN")), OnPartition(0, File(51, 50, "$R1A2B3C.txt", 10)),
+                OnPartition(1, Dir(50, 5, "data")), OnPartition(1, File(52, 50, "keep.txt", 10))};
+    sc.expected = {"Disk(NTFS)/$RECYCLE.BIN [deleted]", "Disk(NTFS)/$RECYCLE.BIN/$R1A2B3C.txt [deleted]",
+                   "Disk(NTFS)/data", "Disk(NTFS)/data/keep.txt"};
+    sc.afterFlash = ExpectParentsOfOwnPartition;
     RunScenario(sc);
 }
 

@@ -58,6 +58,21 @@ void ExpectRecoveredFixture(const std::string& out)
         EXPECT_EQ(ReadFileBytes(root + "/" + Stored(path)), content) << path;
 }
 
+// Every fixture file in a deep scan's listing, live, with its size, and
+// a.txt with the modification time the fixture set.
+void ExpectListedFixture(const std::string& listed, const std::string& context)
+{
+    const auto listing = Listing(listed);
+    for (const auto& [path, content] : HfsFixtureFiles()) {
+        auto it = listing.find("/" + Stored(path));
+        ASSERT_NE(it, listing.end()) << context << " " << path << "\n" << listed;
+        EXPECT_EQ(it->second[0], "31");
+        EXPECT_EQ(it->second[2], std::to_string(content.size())) << path;
+        EXPECT_EQ(it->second[3], "0") << path;
+    }
+    EXPECT_EQ(listing.at("/a.txt")[6], "2021-03-04T05:06:08Z");
+}
+
 }  // namespace
 
 TEST(hfs_cli, ListAndRecoverQuickScan)
@@ -127,15 +142,7 @@ TEST(hfs_cli, DeepScanRecoversAVolumeWithoutItsHeader)
 
     for (const char* mode : {"--deep", "--deep-disk"}) {
         RunCli(dir, disk, std::string("scan ") + mode + " " + Quote(disk) + " --list");
-        const auto listing = Listing(ReadFileBytes(dir / "out.txt"));
-        for (const auto& [path, content] : HfsFixtureFiles()) {
-            auto it = listing.find("/" + Stored(path));
-            ASSERT_NE(it, listing.end()) << mode << " " << path << "\n" << ReadFileBytes(dir / "out.txt");
-            EXPECT_EQ(it->second[0], "31");
-            EXPECT_EQ(it->second[2], std::to_string(content.size())) << path;
-            EXPECT_EQ(it->second[3], "0") << path;
-        }
-        EXPECT_EQ(listing.at("/a.txt")[6], "2021-03-04T05:06:08Z");
+        ExpectListedFixture(ReadFileBytes(dir / "out.txt"), mode);
     }
 
     TempDir out;
@@ -161,6 +168,27 @@ TEST(hfs_cli, BlocksSmallerThanSectorsAreRecovered)
         TempDir out;
         RunCli(dir, image,
                std::string("scan ") + mode + " --sector-size 4096 " + Quote(image) + " --recover " + Quote(out.path()));
+        ExpectRecoveredFixture(out.path());
+    }
+}
+
+// A whole-disk deep scan of a disk whose only volume has no journal and
+// starts at sector 2048, behind an MBR or a GPT: its header is all that says
+// where it starts, and every file is listed and recovered with its bytes.
+TEST(hfs_cli, DeepDiskScanOfAVolumeWithoutJournalAtSector2048)
+{
+    const HfsFixture& f = SharedHfsFixture();
+    for (const char* label : {"dos", "gpt"}) {
+        SCOPED_TRACE(label);
+        TempDir dir;
+        const std::string disk = dir / "disk.img";
+        MakeDiskOfOneVolume(f, disk, label, 2048 * 512);
+
+        RunCli(dir, disk, "scan --deep-disk " + Quote(disk) + " --list");
+        ExpectListedFixture(ReadFileBytes(dir / "out.txt"), label);
+
+        TempDir out;
+        RunCli(dir, disk, "scan --deep-disk " + Quote(disk) + " --recover " + Quote(out.path()));
         ExpectRecoveredFixture(out.path());
     }
 }

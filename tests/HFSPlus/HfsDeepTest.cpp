@@ -421,3 +421,52 @@ TEST(hfs_deep, LargeLeafIsReadOnceAndSkipped)
     EXPECT_EQ(run->partitions[0]->GetUnitBase(), 0);
     EXPECT_EQ(run->partitions[0]->GetSectorsPerUnit(), 8u);
 }
+
+// A first volume with no journal that starts elsewhere than the first
+// record's guess (0, or sector 40 behind a protective MBR): its header tells
+// where it starts, in sectors of the scanned device, and its files are read
+// from there.
+TEST(hfs_deep, FirstVolumeWithoutJournalStartsBeforeItsHeader)
+{
+    struct Case {
+        const char* label;  // sfdisk label, "" for a bare disk
+        unsigned int sectorSize;
+        unsigned long long startByte;
+    };
+    const Case cases[] = {
+        {"dos", 512, 2048 * 512},
+        {"gpt", 512, 2048 * 512},
+        {"", 512, 2048 * 512},
+        // On 1024-byte sectors the header lies one sector into the volume.
+        {"", 1024, 2048 * 512},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("label '") + c.label + "', sector " + std::to_string(c.sectorSize) + ", at byte " +
+                     std::to_string(c.startByte));
+        TempDir dir;
+        DeepDisk d;
+        d.volume = SharedHfsFixture();
+        ASSERT_EQ(ReadAt(d.volume.image, static_cast<unsigned long long>(d.volume.volumeStart + 2) * 512 + 12, 4),
+                  std::vector<uint8_t>(4, 0))
+            << "the fixture volume has a journal";
+        d.image = dir / "disk.img";
+        MakeDiskOfOneVolume(d.volume, d.image, c.label, c.startByte);
+        const std::string before = FileDigest(d.image);
+        auto run = RunDeep(d.image, c.sectorSize);
+        EXPECT_EQ(FileDigest(d.image), before);
+        ASSERT_EQ(run->partitions.size(), 1u);
+        const long long start = static_cast<long long>(c.startByte / c.sectorSize);
+        EXPECT_EQ(run->partitions[0]->GetUnitBase(), start);
+        EXPECT_EQ(run->partitions[0]->GetPartitionStart(), start);
+        EXPECT_EQ(run->partitions[0]->GetTotalSectors(),
+                  static_cast<unsigned long long>(d.volume.volumeSectors) * 512 / c.sectorSize);
+        EXPECT_NE(run->searcher.GetFoundVolumes()[0]->pVolume, nullptr);
+        if (c.sectorSize == 512) {
+            ExpectVolumeFiles(d, *run, 0);
+        } else {
+            const auto nodes = NodesOf(run->builder, 0);
+            for (const auto& [path, content] : AsciiFiles())
+                EXPECT_EQ(nodes.count(path), 1u) << path;
+        }
+    }
+}

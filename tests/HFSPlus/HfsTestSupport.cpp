@@ -145,6 +145,23 @@ long long MakeGptDiskOfVolumes(const HfsFixture& fixture, const std::string& pat
     return sectors;
 }
 
+void MakeDiskOfOneVolume(const HfsFixture& fixture, const std::string& path, const std::string& label,
+                         unsigned long long startByte)
+{
+    const unsigned long long volumeBytes = static_cast<unsigned long long>(fixture.volumeSectors) * 512;
+    const unsigned long long bytes = (startByte + volumeBytes + 2 * 1024 * 1024) / 4096 * 4096;
+    RunTool("truncate -s " + std::to_string(bytes) + " " + Quote(path));
+    if (!label.empty()) {
+        const std::string type = label == "gpt" ? "48465300-0000-11AA-AA11-00306543ECAC" : "af";
+        RunTool("printf 'label: " + label + "\\nstart=" + std::to_string(startByte / 512) +
+                ", size=" + std::to_string(fixture.volumeSectors + 100) + ", type=" + type + "\\n' | sfdisk -q " +
+                Quote(path));
+    }
+    RunTool("dd if=" + Quote(fixture.image) + " of=" + Quote(path) + " bs=512 skip=" +
+            std::to_string(fixture.volumeStart) + " seek=" + std::to_string(startByte / 512) + " count=" +
+            std::to_string(fixture.volumeSectors) + " conv=notrunc status=none");
+}
+
 std::unique_ptr<IStorageDevice> OpenVolume(const std::string& image, long long start, long long count)
 {
     auto disk = std::make_unique<CImageFileDevice>(512);

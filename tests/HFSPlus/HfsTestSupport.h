@@ -69,6 +69,13 @@ std::set<std::string> AddJournalOfOldLeaf(const HfsFixture& fixture);
 // apart would have. Returns the image's sectors.
 long long MakeGptDiskOfVolumes(const HfsFixture& fixture, const std::string& path, const std::vector<long long>& starts);
 
+// A disk image holding one copy of the fixture's volume from byte offset
+// startByte on, behind a partition table of the given sfdisk label ("gpt",
+// "dos", or "" for none; tables count 512-byte sectors). The image is a whole
+// number of 4096-byte sectors long.
+void MakeDiskOfOneVolume(const HfsFixture& fixture, const std::string& path, const std::string& label,
+                         unsigned long long startByte);
+
 // A read-only window of 512-byte sectors over an image file.
 std::unique_ptr<IStorageDevice> OpenVolume(const std::string& image, long long start, long long count);
 

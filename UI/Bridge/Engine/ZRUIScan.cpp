@@ -118,8 +118,15 @@ ResultCode ZRUIScan::DoScan(IStorageDevice* device, IRestoreSource* sink)
     // The data-recovery objects read through the old controller's
     // searchers: they go before it does.
     ReleaseDataRecovery();
-    ResetRecoveryController(type);
-    ClearData();
+    {
+        // The lists of found roots and folders point into the old
+        // controller's nodes: they are emptied before those nodes go, under
+        // one hold of the lock, so that a window asking for its trees in
+        // between never sees freed nodes.
+        Guard guard(m_lock);
+        ClearData();
+        ResetRecoveryController(type);
+    }
     IRecoveryFilter* filter = ZRUIFilter::instance().GetFilter();
     if (!filter) {
         finish();

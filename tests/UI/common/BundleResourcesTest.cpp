@@ -102,3 +102,28 @@ TEST_F(BundleTest, ImagesLoadByNameAndMissingOnesAreNull)
     EXPECT_TRUE(Bundle::ImageNamed("nothing_here").isNull());
     EXPECT_TRUE(Bundle::ImageNamed("../images/start_normal").isNull());
 }
+
+// The table and settings shipped with the program are well formed: every
+// line of the table is an entry, and the settings read as a dictionary.
+TEST(ShippedResources, StringTableAndSettingsParse)
+{
+    const QString root = QStringLiteral(VANTREL_SOURCE_RESOURCES);
+    Bundle::SetResourcePath(root);
+    Bundle::SetLanguage("en");
+    EXPECT_EQ(Bundle::LocalizedString("WINDOW_TOP_TITLE"), "Vantrel Data Recovery");
+    QFile table(root + "/en.lproj/Localizable.strings");
+    ASSERT_TRUE(table.open(QIODevice::ReadOnly));
+    int entries = 0;
+    for (const QByteArray& line : table.readAll().split('\n'))
+        if (line.startsWith('"')) {
+            ++entries;
+            const QByteArray key = line.mid(1, line.indexOf('"', 1) - 1);
+            EXPECT_FALSE(Bundle::LocalizedString(QString::fromUtf8(key)).isEmpty()) << key.constData();
+        }
+    EXPECT_GT(entries, 50);
+    auto settings = Bundle::ReadSettings();
+    ASSERT_TRUE(settings);
+    EXPECT_EQ(settings->value("FristTime").toString(), "YES");
+    EXPECT_EQ(settings->value("SupportLanguage").toMap().value("English").toString(), "en");
+    Bundle::SetResourcePath(QString());
+}

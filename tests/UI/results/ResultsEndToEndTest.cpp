@@ -1,0 +1,305 @@
+// The results window over the real engine: a FAT volume image on a fake
+// machine, scanned through the facade with the event loop turning. The
+// window's progress texts, trees, list, search and check boxes must show
+// what the image holds, and the image must stay unchanged.
+#include <QAbstractButton>
+#include <QLabel>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <set>
+
+#include "BridgeTestSupport.h"
+#include "BridgeUtil.h"
+#include "FacadeTestSupport.h"
+#include "ResultsTestSupport.h"
+#include "ZRDeletailCoverFlow.h"
+#include "ZRDeletailWindowController.h"
+#include "ZRProgressView.h"
+#include "ZRUIController.h"
+
+namespace {
+
+constexpr int kScanWaitMs = 120000;
+
+class ResultsOnImage : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        UseResultsTestResources();
+        EnsureFacadeMachine();
+        m_digest = FileDigest(BridgeImage("vol.img"));
+        volume = FindDevice("BRIDGEVOL");
+        ASSERT_NE(volume, nullptr);
+        window = std::make_unique<ZRDeletailWindowController>();
+        window->setSelectDiskVolumeData(volume.get());
+        window->showWindow();
+    }
+    void TearDown() override
+    {
+        // Let a scan the test left behind end before the next one starts.
+        if (ZRUIController::IsScanRunning()) {
+            ZRUIController::StopScan(1);
+            EXPECT_TRUE(QTest::qWaitFor([] { return !ZRUIController::IsScanRunning(); }, kScanWaitMs));
+        }
+        window.reset();
+        ZRUIController::SetViewType(0);
+        EXPECT_EQ(FileDigest(BridgeImage("vol.img")), m_digest);
+    }
+    static bool Visible(QWidget* w) { return w && !w->isHidden(); }
+    bool WaitForResultState()
+    {
+        return QTest::qWaitFor(
+            [&] { return !ZRUIController::IsScanRunning() && Visible(window->recovertyButton); }, kScanWaitMs);
+    }
+    std::map<QString, FileNodeValue> ListByName() const
+    {
+        std::map<QString, FileNodeValue> out;
+        for (size_t i = 0; i < window->arrList().size(); ++i)
+            out[window->tableViewObjectValue("Name", static_cast<int>(i))] = window->arrList()[i];
+        return out;
+    }
+    OpNodeData* ChildNamed(OpNodeData* parent, const QString& prefix)
+    {
+        const int n = window->outlineViewNumberOfChildrenOfItem(parent);
+        for (int i = 0; i < n; ++i) {
+            OpNodeData* child = window->outlineViewChildOfItem(i, parent);
+            if (child && window->outlineViewTreeLabel(child).startsWith(prefix))
+                return child;
+        }
+        return nullptr;
+    }
+
+    std::string m_digest;
+    DiskVolumeNodeDataPtr volume;
+    std::unique_ptr<ZRDeletailWindowController> window;
+};
+
+TEST_F(ResultsOnImage, QuickScanShowsTreesListSearchAndChecks)
+{
+    window->getData();
+    EXPECT_TRUE(ZRUIController::IsScanRunning());
+    ASSERT_TRUE(WaitForResultState());
+    const quint64 total = 3000u + 2500 + 200000 + 1800 + 1200 + 700;
+    const QString totalText = QString::fromStdString(ZRPublicUtilities::longlongConvertVolSpace(total));
+    EXPECT_EQ(window->findFilesLabel->text(), "6 files found");
+    EXPECT_EQ(window->selectFilesLabel->text(), "All: " + totalText + " in 6 files");
+    EXPECT_FLOAT_EQ(window->progressValue(), 100.0f);
+    EXPECT_TRUE(Visible(window->continueButton));  // a quick scan of a device offers the deep scan
+    EXPECT_TRUE(Visible(window->exportButton));
+
+    // Path tree: one file-system root, selected, with DOCS as its folder.
+    ASSERT_EQ(window->allDiskArr().size(), 1u);
+    OpNodeData* root = window->allDiskArr()[0].get();
+    EXPECT_EQ(window->opDataFile(), root);
+    OpNodeData* docs = ChildNamed(root, "DOCS");
+    ASSERT_NE(docs, nullptr);
+    EXPECT_EQ(window->outlineViewNumberOfChildrenOfItem(docs), 0);
+    auto list = ListByName();
+    // The root's files (its folder stays in the tree).
+    for (const char* name : {"PHOTO.JPG", "SONG.MP3", "CLIP.MP4"})
+        EXPECT_EQ(list.count(name), 1u) << name;
+    EXPECT_EQ(list.size(), 4u);
+    int deleted = 0;
+    for (size_t i = 0; i < window->arrList().size(); ++i) {
+        const QString name = window->tableViewObjectValue("Name", static_cast<int>(i));
+        // A deleted FAT entry has lost its first letter.
+        const bool gone = name.endsWith("ONE.TXT");
+        deleted += gone ? 1 : 0;
+        EXPECT_EQ(window->tableViewRowIsDeleted(static_cast<int>(i)), gone) << name.toStdString();
+        if (name == "PHOTO.JPG") {
+            EXPECT_EQ(window->tableViewObjectValue("Size", static_cast<int>(i)), "2.93 KB");
+            EXPECT_TRUE(window->tableViewObjectValue("Path", static_cast<int>(i)).endsWith("/PHOTO.JPG"));
+        }
+    }
+    EXPECT_EQ(deleted, 1);
+    // The folder's files after selecting it.
+    ASSERT_TRUE(window->outlineViewShouldSelectItem(docs, 0));
+    list = ListByName();
+    EXPECT_EQ(list.size(), 2u);
+    EXPECT_EQ(list.count("REPORT.PDF"), 1u);
+    EXPECT_EQ(list.count("DATA.BIN"), 1u);
+
+    // Type tree: groups with their counts.
+    window->typeButtonClick();
+    ASSERT_FALSE(window->allTypeArr().empty());
+    QStringList groups;
+    for (const OpNodeDataPtr& group : window->allTypeArr())
+        groups << window->outlineViewTreeLabel(group.get());
+    EXPECT_TRUE(groups.join(",").contains("(")) << groups.join(",").toStdString();
+
+    // Modification-time tree: one root, the year 2021 and month 03 with all
+    // six files.
+    window->timeButtonClick();
+    window->modifyTimeButtonClick();
+    ASSERT_EQ(window->allModifyTimeArr().size(), 1u);
+    OpNodeData* timeRoot = window->allModifyTimeArr()[0].get();
+    EXPECT_TRUE(window->outlineViewTreeLabel(timeRoot).endsWith("(6)"));
+    OpNodeData* year = ChildNamed(timeRoot, "2021");
+    ASSERT_NE(year, nullptr);
+    OpNodeData* month = ChildNamed(year, "03");
+    ASSERT_NE(month, nullptr);
+    EXPECT_EQ(window->outlineViewTreeLabel(month), "03(6)");
+    ASSERT_TRUE(window->outlineViewShouldSelectItem(month, 0));
+    EXPECT_EQ(window->arrList().size(), 6u);
+
+    // Tri-state: one file checked shows the totals and a mixed select-all;
+    // select-all then checks every file of the month.
+    window->nsbuttonCellClick(0);
+    EXPECT_EQ(window->selectedFileCnt(), 1u);
+    EXPECT_TRUE(window->recovertyButton->isEnabled());
+    EXPECT_EQ(window->selectAllButtonImage(), "checkbox_election");
+    window->setAllSelectOrNoSelect();
+    EXPECT_EQ(window->selectedFileCnt(), 6u);
+    EXPECT_EQ(window->selectedFileSize(), total);
+    EXPECT_EQ(window->selectFilesLabel->text(), "Selected: " + totalText + ", 6 files");
+    EXPECT_EQ(window->selectAllButtonImage(), "checkbox_yes");
+    EXPECT_EQ(month->state(), 2);
+    EXPECT_EQ(timeRoot->state(), 2);
+    window->setAllSelectOrNoSelect();
+    EXPECT_EQ(window->selectedFileCnt(), 0u);
+    EXPECT_FALSE(window->recovertyButton->isEnabled());
+
+    // Search: the key narrows the list to the matching file and unchecks all.
+    window->pathButtonClick();
+    window->nsbuttonCellClick(0);
+    window->search->textField()->setText("photo");
+    window->doSearch();
+    EXPECT_EQ(window->selectedFileCnt(), 0u);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ListByName().count("PHOTO.JPG") == 1; }, 20000));
+    EXPECT_EQ(ListByName().size(), 1u);
+    EXPECT_FALSE(window->allDiskArr().empty());
+    // The restarted search (same key) ends too; clearing brings no hits.
+    QTest::qWait(300);
+    window->searchClearButtonClick();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ZRUIController::GetSearchString().isEmpty(); }, 20000));
+    QTest::qWait(300);
+    EXPECT_TRUE(window->arrList().empty());
+}
+
+TEST_F(ResultsOnImage, PauseResumeAndAConfirmedStopReachTheResultState)
+{
+    window->getData();
+    window->pauseButtonClick();
+    if (ZRUIController::IsPause()) {
+        EXPECT_EQ(window->isPause(), 1);
+        EXPECT_TRUE(Visible(window->continueScanButton));
+        EXPECT_TRUE(window->search->textField()->isEnabled());
+        QTest::qWait(300);
+        EXPECT_TRUE(ZRUIController::IsScanRunning());  // a paused scan does not end
+        window->pauseButtonClick();
+        EXPECT_EQ(window->isPause(), 0);
+        EXPECT_FALSE(ZRUIController::IsPause());
+    }
+    if (ZRUIController::IsScanRunning()) {
+        window->stopButtonClick();
+        if (window->currentSheet()) {
+            window->answerSheet(ZRDeletailWindowController::kSheetDefault);
+            EXPECT_FALSE(window->stopButton->isEnabled());
+        }
+    }
+    ASSERT_TRUE(WaitForResultState());
+    EXPECT_EQ(window->isCanClick(), 1);
+    // Whatever the scan found before it stopped is what the window counts.
+    uint64_t found = 0;
+    double percent = 0;
+    window->bridge().GetScanProgress(percent, found);
+    EXPECT_EQ(window->findFilesLabel->text(), QString("%1 files found").arg(found));
+    EXPECT_EQ(window->allDiskArr().empty(), found == 0);
+}
+
+TEST_F(ResultsOnImage, DeepScanAfterTheQuickScan)
+{
+    window->getData();
+    ASSERT_TRUE(WaitForResultState());
+    // The quick scan's watcher thread polls every 0.1 s before it notices
+    // the end; the deep scan starts once it has.
+    QTest::qWait(500);
+    window->deepSrcanButtonAction();
+    EXPECT_EQ(window->attachedWindow, nullptr);
+    EXPECT_TRUE(window->allDiskArr().empty());
+    ASSERT_TRUE(QTest::qWaitFor([] { return ZRUIController::IsScanRunning(); }, 5000));
+    ASSERT_TRUE(WaitForResultState());
+    EXPECT_EQ(window->isDeepScan(), 1);
+    EXPECT_FALSE(Visible(window->continueButton));
+    EXPECT_TRUE(Visible(window->exportButton));
+    EXPECT_FALSE(window->allDiskArr().empty());
+    uint64_t found = 0;
+    double percent = 0;
+    window->bridge().GetScanProgress(percent, found);
+    EXPECT_EQ(window->findFilesLabel->text(), QString("%1 files found").arg(found));
+}
+
+TEST_F(ResultsOnImage, RecoveryOfCheckedFilesCopiesTheirBytes)
+{
+    window->getData();
+    ASSERT_TRUE(WaitForResultState());
+    // PHOTO.JPG from the root's list, DATA.BIN from the DOCS folder's.
+    auto checkByName = [&](const QString& name) {
+        for (size_t i = 0; i < window->arrList().size(); ++i)
+            if (window->tableViewObjectValue("Name", static_cast<int>(i)) == name)
+                window->nsbuttonCellClick(static_cast<int>(i));
+    };
+    checkByName("PHOTO.JPG");
+    OpNodeData* docs = ChildNamed(window->allDiskArr()[0].get(), "DOCS");
+    ASSERT_NE(docs, nullptr);
+    ASSERT_TRUE(window->outlineViewShouldSelectItem(docs, 0));
+    checkByName("DATA.BIN");
+    EXPECT_EQ(window->selectedFileCnt(), 2u);
+    EXPECT_EQ(window->selectedFileSize(), 4200u);
+
+    TempDir dest;
+    int finished = 0;
+    window->runRecoveryEndWindow = [&](const QString& folder) {
+        EXPECT_EQ(folder.toStdString(), dest.path());
+        ++finished;
+    };
+    window->recovrtyButtonClick();
+    window->panelEnded(1, QString::fromStdString(dest.path()));
+    EXPECT_EQ(window->currentSheet(), nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return finished == 1; }, 60000));
+    EXPECT_EQ(window->recoveryProgressWindow(), nullptr);
+    std::map<std::string, std::string> out;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dest.path()))
+        if (entry.is_regular_file())
+            out[entry.path().filename().string()] = entry.path().string();
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(ReadFileBytes(out["PHOTO.JPG"]), ReadFileBytes(BridgeImage("src/photo.jpg")));
+    EXPECT_EQ(ReadFileBytes(out["DATA.BIN"]), ReadFileBytes(BridgeImage("src/docs/data.bin")));
+    ZRUIController::UnselectedAllNodes();
+}
+
+TEST_F(ResultsOnImage, CoverFlowAndGridShowTheListsFiles)
+{
+    window->getData();
+    ASSERT_TRUE(WaitForResultState());
+    ASSERT_EQ(window->arrList().size(), 4u);
+    ZRDeletailCoverFlow* pictures = window->coverFlow();
+    ASSERT_NE(pictures, nullptr);
+
+    window->segmentSelect(ZRDeletailWindowController::kViewCoverFlow);
+    EXPECT_TRUE(Visible(window->coverFlower));
+    EXPECT_FALSE(Visible(window->tableScrollView));
+    EXPECT_EQ(pictures->photoCount(), 4u);
+    // Previews load in the background meanwhile; the switch stops them.
+    QTest::qWait(300);
+
+    window->segmentSelect(ZRDeletailWindowController::kViewGrid);
+    EXPECT_TRUE(Visible(window->gridView));
+    EXPECT_FALSE(Visible(window->coverFlower));
+    EXPECT_EQ(pictures->numberOfItemsInSection(pictures->gridMainView(), 0), 4);
+    // A tile's check box checks the file like the list's.
+    window->doSelectItem(0);
+    EXPECT_EQ(window->selectedFileCnt(), 1u);
+
+    window->segmentSelect(ZRDeletailWindowController::kViewList);
+    EXPECT_TRUE(Visible(window->tableScrollView));
+    EXPECT_FALSE(Visible(window->gridView));
+    ZRUIController::UnselectedAllNodes();
+}
+
+}  // namespace
