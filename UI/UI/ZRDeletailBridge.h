@@ -66,6 +66,13 @@ public:
     virtual void StopRecvoery() = 0;
     virtual uint64_t GetRecoveridedFiles() = 0;
 
+    // Saving the scan result to a file (the progress is read by the
+    // scan-result progress window).
+    virtual void beginSaveOrRestoreNode(bool /*save*/, const QString& /*path*/) {}
+    virtual QString GetDefaultSavePath() { return {}; }
+    virtual QString GetSaveFileName() { return {}; }
+    virtual void SavePathToPList(const QString& /*path*/) {}
+
     // User-experience hooks: they take their arguments and do nothing.
     virtual void SpyIDIncreateTable1(int /*event*/) {}
     virtual void SpyIDStringTable1(int /*event*/, const QString& /*text*/) {}

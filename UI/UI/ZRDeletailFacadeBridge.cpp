@@ -97,6 +97,13 @@ public:
     void SpyIDStringTable1(int event, const QString& text) override { ZRUIController::SpyIDStringTable1(event, text); }
     void SpyIDStringTable2(int event, const QString& text) override { ZRUIController::SpyIDStringTable2(event, text); }
     void SpyIDIncreateTable2(int id, int value) override { ZRUIController::SpyIDIncreateTable2(id, value); }
+    void beginSaveOrRestoreNode(bool save, const QString& path) override
+    {
+        ZRUIController::beginSaveOrRestoreNode(save, path);
+    }
+    QString GetDefaultSavePath() override { return ZRUIController::GetDefaultSavePath(); }
+    QString GetSaveFileName() override { return ZRUIController::GetSaveFileName(); }
+    void SavePathToPList(const QString& path) override { ZRUIController::SavePathToPList(path); }
     void SpyIDSaveToServerTable() override { ZRUIController::SpyIDSaveToServerTable(); }
 };
 

@@ -165,10 +165,7 @@ void ZRDeletailWindowController::createExportButton(int flag)
         // Placed for the window's first width, then kept at the right edge.
         const int x = 966 + (titleBarView->width() - 1000);
         ZRSetFrame(button, x, 70, 16, 16, ZRFlexLeft);
-        connect(button, &TCImageButton::clicked, this, [this] {
-            if (exportButtonAction)
-                exportButtonAction();
-        });
+        connect(button, &TCImageButton::clicked, this, [this] { exportButtonAction(); });
         if (flag == 0)
             button->setToolTip(localized("PAGE_FOUR_SAVE_BUTTON_TIP"));
         button->show();

@@ -8,12 +8,18 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QTimer>
 
+#include "BundleResources.h"
+#include "Log.h"
 #include "TCImageButton.h"
 #include "TCImageWindow.h"
 #include "ZRDeletailWindowController.h"
+#include "ZRProgressWindow.h"
 
 namespace {
 
@@ -256,4 +262,85 @@ void ZRDeletailWindowController::showRecoveryNotEndWindow()
         runRecoveryNotEndWindow(static_cast<double>(m_bridge->GetRecoveridedFiles()), m_recoverySavePathStr);
     if (aWindow)
         aWindow->activateWindow();
+}
+
+// ---- saving the scan result ---------------------------------------------------------
+
+namespace {
+
+QString RunSaveResultPanel(QWidget* parent, const QString& folder, const QString& name)
+{
+    QFileDialog panel(parent);
+    panel.setAcceptMode(QFileDialog::AcceptSave);
+    panel.setFileMode(QFileDialog::AnyFile);
+    panel.setNameFilter(QStringLiteral("*.rsf"));
+    panel.setDefaultSuffix(QStringLiteral("rsf"));
+    panel.setDirectory(folder);
+    panel.selectFile(name);
+    if (panel.exec() != QDialog::Accepted || panel.selectedFiles().isEmpty())
+        return {};
+    return panel.selectedFiles().front();
+}
+
+int RunSaveSameDiskAlert(QWidget* parent)
+{
+    QMessageBox alert(parent);
+    alert.setWindowModality(Qt::ApplicationModal);
+    alert.setIconPixmap(Bundle::ImageNamed(QStringLiteral("warning_b")));
+    alert.setText(Bundle::LocalizedString(QStringLiteral("SAVE_SAME_DISK_WARNING")));
+    alert.setInformativeText(Bundle::LocalizedString(QStringLiteral("SAVE_SAME_DISK_PROMPT")));
+    QPushButton* change =
+        alert.addButton(Bundle::LocalizedString(QStringLiteral("CHANG_DESTINATION")), QMessageBox::AcceptRole);
+    QPushButton* no =
+        alert.addButton(Bundle::LocalizedString(QStringLiteral("PAGE_FOUR_SCAN_STOP_NO_BUTTON")), QMessageBox::RejectRole);
+    alert.addButton(Bundle::LocalizedString(QStringLiteral("PAGE_FOUR_SCAN_STOP_YES_BUTTON")),
+                    QMessageBox::DestructiveRole);
+    alert.setDefaultButton(change);
+    alert.exec();
+    if (alert.clickedButton() == change)
+        return ZRDeletailWindowController::kSheetDefault;
+    if (alert.clickedButton() == no || !alert.clickedButton())
+        return ZRDeletailWindowController::kSheetAlternate;
+    return ZRDeletailWindowController::kSheetOther;
+}
+
+}  // namespace
+
+void ZRDeletailWindowController::exportButtonAction()
+{
+    QString path;
+    for (;;) {
+        const QString folder = m_bridge->GetDefaultSavePath();
+        const QString name = m_bridge->GetSaveFileName();
+        path = chooseSaveFile ? chooseSaveFile(folder, name) : RunSaveResultPanel(aWindow, folder, name);
+        if (path.isEmpty())
+            return;
+        m_bridge->SpyIDIncreateTable1(4133);
+        m_bridge->SpyIDIncreateTable1(m_isDeepScan ? 4134 : 4135);
+        if (!m_bridge->IsRecoveryToSameDevice(QFileInfo(path).absolutePath()))
+            break;
+        const int code = runSaveSameDiskAlert ? runSaveSameDiskAlert() : RunSaveSameDiskAlert(aWindow);
+        if (code == kSheetDefault)
+            continue;
+        if (code == kSheetAlternate)
+            return;
+        break;
+    }
+    CatchExeception::WriteLog("Call Logic code save file %s\r\n", path.toUtf8().constData());
+    const QString postKey = QStringLiteral("QueryProgressInfo");
+    ZRProgressWindow progress;
+    progress.setStrPostName(postKey);
+    progress.setBSave(true);
+    // Loaded before the save starts, so that it already follows the save's
+    // progress and end notifications.
+    progress.window();
+    m_bridge->RestorPostUIUpdate(postKey, true);
+    m_bridge->beginSaveOrRestoreNode(true, path);
+    progress.runModal();
+    if (aWindow)
+        aWindow->activateWindow();
+    if (!progress.getResult())
+        return;
+    m_bSave = 1;
+    m_bridge->SavePathToPList(path);
 }

@@ -32,6 +32,8 @@
 #include "MAAttachedWindow.h"
 #include "TCImageWindow.h"
 #include "ZRProgressView.h"
+#include "ZRScanEndSaveWindowController.h"
+#include "ZRScanNotEndSaveWindowController.h"
 
 // The cover flow's view of this window (in the pictures part).
 std::unique_ptr<ZRDeletailCoverFlowHost> MakeWindowCoverFlowHost(ZRDeletailWindowController& window);
@@ -67,6 +69,18 @@ ZRDeletailWindowController::ZRDeletailWindowController(ZRDeletailBridge* bridge,
         m_bridge = m_ownedBridge.get();
     }
     buildWindow();
+    // The end windows of a recovery.
+    runRecoveryEndWindow = [](const QString& folder) {
+        ZRScanEndSaveWindowController end;
+        end.setSavePathStr(folder);
+        end.runModal();
+    };
+    runRecoveryNotEndWindow = [](double files, const QString& folder) {
+        ZRScanNotEndSaveWindowController end;
+        end.window();
+        end.changeRecoveryFilesPoint(files, folder);
+        end.runModal();
+    };
 
     // What the interface file's loading does.
     NotificationCenter::defaultCenter().AddObserver(this, "RefreshDetachDevice",
@@ -134,6 +148,9 @@ ZRDeletailWindowController::~ZRDeletailWindowController()
         delete m_panel.data();
     delete m_recoveryProgressWindow;
     delete attachedWindow;
+    delete popView;
+    delete m_retiredAttachedWindow.data();
+    delete m_retiredPopView.data();
     delete aWindow;
 }
 
@@ -508,17 +525,9 @@ void ZRDeletailWindowController::getScanProgress()
             if (!m_deepScanOfferMade) {
                 // The offer is made once per window.
                 m_deepScanOfferMade = true;
-                auto* offer = new QWidget;
+                auto* offer = new ZRDeepScanViewController;
                 offer->setObjectName("deepScanOffer");
-                auto* layout = new QHBoxLayout(offer);
-                auto* text = new QLabel(localized("PAGE_FOUR_DEEPSCAN_NOTE"), offer);
-                text->setWordWrap(true);
-                auto* close = new QToolButton(offer);
-                close->setText(QStringLiteral("x"));
-                connect(close, &QToolButton::clicked, this, [this] { popupViewHidden(); });
-                layout->addWidget(text, 1);
-                layout->addWidget(close);
-                offer->resize(260, 60);
+                offer->setDelegate(this);
                 showPopoverWithViewController(offer);
             }
         }
@@ -579,8 +588,15 @@ void ZRDeletailWindowController::popupViewHidden()
 {
     if (attachedWindow) {
         attachedWindow->hide();
-        // The offer's view goes with the window that carries it.
-        delete attachedWindow;
+        // The pop-over and the offer's view go. Deleted later: the offer's
+        // own close button may be what called.
+        delete m_retiredAttachedWindow.data();
+        delete m_retiredPopView.data();
+        m_retiredAttachedWindow = attachedWindow;
+        m_retiredPopView = popView;
+        attachedWindow->deleteLater();
+        if (popView)
+            popView->deleteLater();
         attachedWindow = nullptr;
         popView = nullptr;
     }

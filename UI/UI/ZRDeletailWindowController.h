@@ -26,6 +26,7 @@
 #include "CustomTableView.h"
 #include "NewButton.h"
 #include "NewSearchTextFiled.h"
+#include "ZRDeepScanViewController.h"
 #include "ZRShowScanProgressWindowController.h"
 
 class QAbstractButton;
@@ -60,7 +61,8 @@ class ZRDeletailWindowController : public QObject,
                                    public ZROutlineViewDelegate,
                                    public ZRTableViewDataSource,
                                    public ZRTableViewDelegate,
-                                   public NewButtonDelegate {
+                                   public NewButtonDelegate,
+                                   public ZRDeepScanViewControllerDelegate {
     Q_OBJECT
 public:
     // Tree numbers and view modes of the window.
@@ -99,7 +101,8 @@ public:
     void closeWindow(QObject* sender = nullptr);
     void RefreshDevice(const QVariantMap& userInfo);
     void showPopoverWithViewController(QWidget* view);
-    void popupViewHidden();
+    // The deep-scan offer's close button (and its time-out): the pop-over goes.
+    void popupViewHidden() override;
     // The offer's anchor: the centre of pointButton in the window.
     QPointF popoverPoint() const;
     void attachPopView();
@@ -315,8 +318,19 @@ public:
 
     ZRDeletailBridge& bridge() const { return *m_bridge; }
 
-    // Action of the save-result button; the result-saving screen sets it.
-    std::function<void()> exportButtonAction;
+    // ---- saving the scan result ----
+    // The save-result button: asks for an "rsf" file, saves the result into
+    // it behind the progress window and remembers the file on success.
+    void exportButtonAction();
+    // The close and back-home paths may leave the result.
+    bool SaveScanResult() const { return true; }
+    // The save panel: the start folder and the proposed file name in, the
+    // chosen file out (an empty text when cancelled). The default runs a
+    // file dialog; tests set their own.
+    std::function<QString(const QString& folder, const QString& name)> chooseSaveFile;
+    // The warning when the chosen file lies on the scanned device: 1 choose
+    // again, 0 save nothing, -1 save there anyway. The default runs an alert.
+    std::function<int()> runSaveSameDiskAlert;
 
 signals:
     // The window is gone (closed for back home) or the application is to end.
@@ -421,6 +435,10 @@ private:
     int m_recoveryEndWindowsShown = 0;
     int m_recoveryNotEndWindowsShown = 0;
 
+    // A closed offer's pop-over and view (the window owns the view, not the
+    // pop-over) until their deferred deletion (or ours).
+    QPointer<QWidget> m_retiredAttachedWindow;
+    QPointer<QWidget> m_retiredPopView;
     QPointer<QMessageBox> m_sheet;
     SheetKind m_sheetKind = SheetKind::None;
 };

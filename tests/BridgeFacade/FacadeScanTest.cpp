@@ -161,6 +161,15 @@ TEST_F(FacadeScan, QuickScanSelectionAndRecovery)
     EXPECT_EQ(ZRUIController::GetRecoveridedFiles(), 2u);
     EXPECT_EQ(ZRUIController::GetRecoveridedSize(), 4200u);
     ZRUIController::UnselectedAllNodes();
+
+    // The next recovery counts from 0 as soon as it is started: a stop made
+    // at once must not report the previous run's files.
+    TempDir again;
+    ended = false;
+    ASSERT_EQ(ZRUIController::DoRecovery(&roots, QString::fromStdString(again.path()), "DoRecovery"), 0u);
+    EXPECT_EQ(ZRUIController::GetRecoveridedFiles(), 0u);
+    ASSERT_TRUE(Pump([&] { return ended; }));
+    EXPECT_EQ(ZRUIController::GetRecoveridedFiles(), 0u);
 }
 
 TEST_F(FacadeScan, WholeDiskScanAndTheSameDeviceCheck)

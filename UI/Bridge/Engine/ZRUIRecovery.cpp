@@ -251,6 +251,14 @@ void ZRUIRecovery::SetCreateDirIndex(_tagSearcherType type, int index)
     m_mapCreateDirIndex[type] = index;
 }
 
+void ZRUIRecovery::ResetRecoveredCounts()
+{
+    Guard guard(m_lock);
+    m_u64RecoveredSize = 0;
+    m_u64CurrentIndex = 0;
+    m_u64LastDone = 0;
+}
+
 void ZRUIRecovery::ClearCreateDirIndex()
 {
     Guard guard(m_lock);

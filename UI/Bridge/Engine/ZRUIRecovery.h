@@ -52,6 +52,8 @@ public:
     int GetCreateDirIndex(_tagSearcherType type) override;
     void SetCreateDirIndex(_tagSearcherType type, int index) override;
     void ClearCreateDirIndex();
+    // Counts of the run about to start, so that nothing reads the last run's.
+    void ResetRecoveredCounts();
     IDataRecovery* GetDataRecoveryByType(_tagSearcherType type);
     bool CheckWhetherNeedReset();
     bool RecoveryPathIsSameDevice(const char* path);

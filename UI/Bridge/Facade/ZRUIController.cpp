@@ -348,6 +348,7 @@ ResultCode ZRUIController::DoRecovery(const void* selection, const QString& fold
     FacadeInternal::EnsureNotifyBridge();
     recovery.SetRecoveryPath((Utf8(folder) + "/").c_str());
     recovery.ClearCreateDirIndex();
+    recovery.ResetRecoveredCounts();
     recovery.SetStatus(OPERATION_STATUS_RUNNING);
     ++g_iRecoveryWorkers;
     if (!ZRUIOperationThreads::DoOperation(

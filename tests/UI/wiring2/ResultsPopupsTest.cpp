@@ -1,0 +1,291 @@
+// The results window with its pop-up windows over the real engine: a FAT
+// volume image on a fake machine is scanned through the facade; a recovery
+// ends in the finished or the stopped-early window, the save button writes a
+// scan result that loads back, and the deep-scan offer closes through the
+// window. The pop-up windows run modally, so a timer acts inside them.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "BridgeTestSupport.h"
+#include "BundleResources.h"
+#include "FacadeTestSupport.h"
+#include "MAAttachedWindow.h"
+#include "OpenPopup.h"
+#include "TCImageWindow.h"
+#include "TestSupport.h"
+#include "ZRDeepScanViewController.h"
+#include "ZRDeletailWindowController.h"
+#include "ZRProgressWindow.h"
+#include "ZRScanEndSaveWindowController.h"
+#include "ZRScanNotEndSaveWindowController.h"
+#include "ZRShowScanProgressWindowController.h"
+#include "ZRUIController.h"
+
+namespace {
+
+constexpr int kScanWaitMs = 120000;
+
+// The string table the texts are checked against and a settings file (the
+// save folder is only stored into readable settings).
+void UseWiringResources()
+{
+    static TempDir dir;
+    static bool made = false;
+    if (!made) {
+        made = true;
+        QDir().mkpath(QString::fromStdString(dir / "en.lproj"));
+        QFile strings(QString::fromStdString(dir / "en.lproj/Localizable.strings"));
+        if (strings.open(QIODevice::WriteOnly))
+            strings.write("\"PAGE_FOUR_FILESFOUND\" = \"%lld files found\";\n"
+                          "\"PAGE_FOUR_RECOVER_NOTEND_NODE\" = \"%.0f files were recovered.\";\n"
+                          "\"PAGE_FOUR_DEEPSCAN_NODE\" = \"A deep scan finds more.\";\n");
+    }
+    Bundle::SetResourcePath(QString::fromStdString(dir.path()));
+    Bundle::SetLanguage("en");
+    QFile settings(Bundle::SettingsPath());
+    if (settings.open(QIODevice::WriteOnly))
+        settings.write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+                       "<key>FristTime</key><string>NO</string></dict></plist>\n");
+}
+
+// Calls step every 20 ms from the event loop (also inside modal sessions)
+// for as long as the object lives.
+class Watcher {
+public:
+    explicit Watcher(std::function<void()> step)
+    {
+        QObject::connect(&m_timer, &QTimer::timeout, std::move(step));
+        m_timer.start(20);
+    }
+
+private:
+    QTimer m_timer;
+};
+
+class ResultsWithPopups : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        UseWiringResources();
+        EnsureFacadeMachine();
+        m_digest = FileDigest(BridgeImage("vol.img"));
+        volume = FindDevice("BRIDGEVOL");
+        ASSERT_NE(volume, nullptr);
+        window = std::make_unique<ZRDeletailWindowController>();
+        window->setSelectDiskVolumeData(volume.get());
+        window->showWindow();
+        window->getData();
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] {
+                return !ZRUIController::IsScanRunning() && window->recovertyButton &&
+                       !window->recovertyButton->isHidden();
+            },
+            kScanWaitMs));
+    }
+    void TearDown() override
+    {
+        if (ZRUIController::IsRecoveryRunning()) {
+            ZRUIController::StopRecvoery();
+            EXPECT_TRUE(QTest::qWaitFor([] { return !ZRUIController::IsRecoveryRunning(); }, kScanWaitMs));
+        }
+        ZRUIController::UnselectedAllNodes();
+        window.reset();
+        ZRUIController::SetViewType(0);
+        EXPECT_EQ(FileDigest(BridgeImage("vol.img")), m_digest);
+    }
+    // Checks every file of the path tree's first root.
+    void CheckAllFiles()
+    {
+        ASSERT_FALSE(window->allDiskArr().empty());
+        window->clickButtonAction(window->allDiskArr()[0].get());
+        ASSERT_GT(window->selectedFileCnt(), 0u);
+    }
+
+    std::string m_digest;
+    DiskVolumeNodeDataPtr volume;
+    std::unique_ptr<ZRDeletailWindowController> window;
+};
+
+TEST_F(ResultsWithPopups, FinishedRecoveryShowsTheEndWindowWithTheDestination)
+{
+    CheckAllFiles();
+    const uint32_t checked = window->selectedFileCnt();
+    TempDir dest;
+    const QString folder = QString::fromStdString(dest.path());
+    int endWindows = 0, stoppedWindows = 0;
+    QString shownPath, linkTip;
+    bool okClosed = false;
+    Watcher watcher([&] {
+        if (OpenPopup<ZRScanNotEndSaveWindowController>())
+            ++stoppedWindows;
+        if (auto* end = OpenPopup<ZRScanEndSaveWindowController>()) {
+            ++endWindows;
+            shownPath = end->savePathLabel()->linkText();
+            linkTip = end->savePathLabel()->toolTip();
+            end->okButton()->click();
+            okClosed = true;
+        }
+    });
+    window->recovrtyButtonClick();
+    window->panelEnded(1, folder);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return okClosed && window->recoveryEndWindowsShown() == 1; }, 60000));
+    // The end window closed and left no modal session behind.
+    EXPECT_TRUE(QTest::qWaitFor([] { return OpenPopup<ZRScanEndSaveWindowController>() == nullptr; }, 3000));
+    EXPECT_EQ(endWindows, 1);
+    EXPECT_EQ(stoppedWindows, 0);
+    EXPECT_EQ(shownPath, folder);
+    EXPECT_EQ(linkTip, folder);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    size_t copied = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dest.path()))
+        copied += entry.is_regular_file() ? 1 : 0;
+    EXPECT_EQ(copied, checked);
+}
+
+TEST_F(ResultsWithPopups, StoppedRecoveryShowsTheStoppedEarlyWindowWithTheCount)
+{
+    CheckAllFiles();
+    TempDir dest;
+    const QString folder = QString::fromStdString(dest.path());
+    // The real window, with the count the results window hands it kept.
+    double handed = -1;
+    auto realStoppedWindow = window->runRecoveryNotEndWindow;
+    ASSERT_TRUE(realStoppedWindow);
+    window->runRecoveryNotEndWindow = [&](double files, const QString& to) {
+        handed = files;
+        realStoppedWindow(files, to);
+    };
+    int stoppedWindows = 0, endWindows = 0;
+    QString note, link;
+    Watcher watcher([&] {
+        if (OpenPopup<ZRScanEndSaveWindowController>())
+            ++endWindows;
+        if (auto* stopped = OpenPopup<ZRScanNotEndSaveWindowController>()) {
+            ++stoppedWindows;
+            note = stopped->showRecoveryNoteLabel()->text();
+            link = stopped->savePtahStr();
+            stopped->okButton()->click();
+        }
+    });
+    window->recovrtyButtonClick();
+    window->panelEnded(1, folder);
+    // The progress window's stop button, answered at once.
+    window->stopButtonAction(0);
+    EXPECT_EQ(window->recoveryNotEndWindowsShown(), 1);
+    ASSERT_EQ(stoppedWindows, 1);
+    ASSERT_GE(handed, 0);
+    EXPECT_EQ(note, QString("%1 files were recovered.").arg(handed, 0, 'f', 0));
+    EXPECT_EQ(link, folder);
+    // The engine's last "DoRecovery" after the stop brings no finished window.
+    ASSERT_TRUE(QTest::qWaitFor([] { return !ZRUIController::IsRecoveryRunning(); }, kScanWaitMs));
+    QTest::qWait(300);
+    EXPECT_EQ(endWindows, 0);
+    EXPECT_EQ(window->recoveryEndWindowsShown(), 0);
+    EXPECT_EQ(OpenPopup<ZRScanNotEndSaveWindowController>(), nullptr);
+}
+
+TEST_F(ResultsWithPopups, ExportButtonSavesAResultThatLoadsBack)
+{
+    quint64 sizeBefore = 0, countBefore = 0;
+    ZRUIController::GetScanFileSize(&sizeBefore, &countBefore);
+    ASSERT_GT(countBefore, 0u);
+    TempDir dir;
+    const QString path = QString::fromStdString(dir.path() + "/result.rsf");
+
+    // A cancelled panel saves nothing.
+    int panels = 0;
+    QString startFolder, proposedName;
+    // The title bar's controls work in the main window only.
+    QApplication::setActiveWindow(window->window());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window->exportButton->isEnabled(); }, 3000));
+    window->chooseSaveFile = [&](const QString& folder, const QString& name) {
+        ++panels;
+        startFolder = folder;
+        proposedName = name;
+        return QString();
+    };
+    window->exportButton->click();
+    EXPECT_EQ(panels, 1);
+    EXPECT_EQ(startFolder, ZRUIController::GetDefaultSavePath());
+    EXPECT_TRUE(proposedName.startsWith(QStringLiteral("BRIDGEVOL")));
+    EXPECT_EQ(window->bSave(), 0);
+    EXPECT_TRUE(ZRUIController::GetSavePath().isNull());
+
+    // A chosen file: the progress window follows the save and closes itself
+    // (a watchdog ends it, or answers its failure alert, should it not).
+    window->chooseSaveFile = [&](const QString&, const QString&) { return path; };
+    bool progressShown = false;
+    int sameDiskAlerts = 0;
+    window->runSaveSameDiskAlert = [&] {
+        ++sameDiskAlerts;
+        return ZRDeletailWindowController::kSheetOther;
+    };
+    QElapsedTimer clock;
+    clock.start();
+    Watcher watcher([&] {
+        if (auto* progress = OpenPopup<ZRProgressWindow>()) {
+            progressShown = true;
+            if (QMessageBox* alert = progress->failureAlert()) {
+                ADD_FAILURE() << alert->informativeText().toStdString();
+                alert->accept();
+            } else if (clock.elapsed() > kScanWaitMs) {
+                progress->stopModal();
+            }
+        }
+    });
+    window->exportButton->click();
+    EXPECT_TRUE(progressShown);
+    EXPECT_EQ(sameDiskAlerts, 0);
+    EXPECT_EQ(window->bSave(), 1);
+    EXPECT_EQ(ZRUIController::GetSavePath(), path);
+    ASSERT_TRUE(std::filesystem::exists(path.toStdString()));
+    EXPECT_GT(std::filesystem::file_size(path.toStdString()), 0u);
+
+    // Loaded back as the root window loads it: the same files.
+    window.reset();
+    ZRUIController::RestorPostUIUpdate(QStringLiteral("NormalScranValue"), false);
+    ZRUIController::beginSaveOrRestoreNode(false, path);
+    ZRProgressWindow load;
+    load.setStrPostName(QStringLiteral("NormalScranValue"));
+    load.setBSave(false);
+    load.runModal();
+    ASSERT_EQ(load.getResult(), 1);
+    quint64 sizeAfter = 0, countAfter = 0;
+    ZRUIController::GetScanFileSize(&sizeAfter, &countAfter);
+    EXPECT_EQ(countAfter, countBefore);
+    EXPECT_EQ(sizeAfter, sizeBefore);
+}
+
+TEST_F(ResultsWithPopups, TheDeepScanOfferIsItsViewAndClosesThroughTheWindow)
+{
+    ASSERT_NE(window->attachedWindow, nullptr);
+    auto* offer = qobject_cast<ZRDeepScanViewController*>(window->popView);
+    ASSERT_NE(offer, nullptr);
+    EXPECT_TRUE(window->attachedWindow->isAncestorOf(offer));
+    EXPECT_EQ(offer->delegate(), static_cast<ZRDeepScanViewControllerDelegate*>(window.get()));
+    EXPECT_EQ(offer->deepScanNodeLabel()->text(), QStringLiteral("A deep scan finds more."));
+    QPointer<QWidget> carrier = window->attachedWindow;
+    QPointer<QWidget> view = offer;
+    // The real button, pressed as a user presses it.
+    QTest::mouseClick(offer->closeButton(), Qt::LeftButton);
+    EXPECT_EQ(window->attachedWindow, nullptr);
+    EXPECT_EQ(window->popView, nullptr);
+    EXPECT_EQ(window->isClodePopView(), 1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return carrier.isNull() && view.isNull(); }, 3000));
+}
+
+}  // namespace
