@@ -18,6 +18,7 @@
 #include <set>
 #include <thread>
 
+#include "BridgeMachine.h"
 #include "BridgeTestSupport.h"
 #include "DeviceInfo.h"
 #include "DirectoryTreeBuilder.h"
@@ -37,35 +38,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The fake machine, listed once into the process's device list and kept
-// for the whole run (the scan keeps pointers to its devices).
-struct Machine {
-    TempDir root;
-    std::unique_ptr<FakeSys> sys;
-    std::unique_ptr<CEnumDeviceEx> enumerator;
-    std::string tempDev;  // "major:minor" of the temporary folders' file system
-};
-
-Machine& TheMachine()
-{
-    static Machine* machine = [] {
-        auto* m = new Machine;
-        struct stat st {};
-        EXPECT_EQ(stat(m->root.path().c_str(), &st), 0);
-        m->tempDev = std::to_string(major(st.st_dev)) + ":" + std::to_string(minor(st.st_dev));
-        m->sys = std::make_unique<FakeSys>(m->root.path());
-        AddBridgeDisks(*m->sys, m->tempDev);
-        m->enumerator = std::make_unique<CEnumDeviceEx>(m->sys->Platform());
-        ZRUIDeviceData::instance().ReplaceEnumerator(m->enumerator.get());
-        ZRUIDeviceData::instance().InitDeviceInfo();
-        std::map<int, std::string> lists = GetDefaultFileTypeLists();
-        CFileTypeManager::Initialze(lists);
-        CDirectoryTreeBuilder::SetDefaultFirstBatchPause(std::chrono::milliseconds(0));
-        return m;
-    }();
-    EXPECT_EQ(ZRUIDeviceData::instance().GetInitState(), 2);
-    return *machine;
-}
+void TheMachine() { ListBridgeMachine(true); }
 
 IStorageDevice* ImageVolume()
 {

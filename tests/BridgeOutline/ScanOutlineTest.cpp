@@ -11,6 +11,7 @@
 #include <memory>
 #include <set>
 
+#include "BridgeMachine.h"
 #include "BridgeTestSupport.h"
 #include "DirectoryTreeBuilder.h"
 #include "EnumDevice.h"
@@ -30,28 +31,7 @@
 
 namespace {
 
-struct Machine {
-    TempDir root;
-    std::unique_ptr<FakeSys> sys;
-    std::unique_ptr<CEnumDeviceEx> enumerator;
-};
-
-Machine& TheMachine()
-{
-    static Machine* machine = [] {
-        auto* m = new Machine;
-        m->sys = std::make_unique<FakeSys>(m->root.path());
-        AddBridgeDisks(*m->sys);
-        m->enumerator = std::make_unique<CEnumDeviceEx>(m->sys->Platform());
-        ZRUIDeviceData::instance().ReplaceEnumerator(m->enumerator.get());
-        ZRUIDeviceData::instance().InitDeviceInfo();
-        std::map<int, std::string> lists = GetDefaultFileTypeLists();
-        CFileTypeManager::Initialze(lists);
-        CDirectoryTreeBuilder::SetDefaultFirstBatchPause(std::chrono::milliseconds(0));
-        return m;
-    }();
-    return *machine;
-}
+void TheMachine() { ListBridgeMachine(false); }
 
 // Scans the image volume the way the facade does: both trees emptied, the
 // operation running, the worker and state-query threads started.
