@@ -28,9 +28,13 @@ struct Machine {
 
 }  // namespace
 
+// Never destroyed: detached scan threads may still read the devices at exit.
+// Kept in a global the leak checker can see.
+Machine* g_bridgeMachine = nullptr;
+
 void ListBridgeMachine(bool moreSharesTempDevice)
 {
-    static Machine* machine = [moreSharesTempDevice] {
+    static Machine* const machine = [moreSharesTempDevice] {
         auto* m = new Machine;
         std::string sameDev;
         if (moreSharesTempDevice) {
@@ -48,6 +52,6 @@ void ListBridgeMachine(bool moreSharesTempDevice)
         CDirectoryTreeBuilder::SetDefaultFirstBatchPause(std::chrono::milliseconds(0));
         return m;
     }();
-    (void)machine;
+    g_bridgeMachine = machine;
     EXPECT_EQ(ZRUIDeviceData::instance().GetInitState(), 2);
 }
