@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "BridgeTestSupport.h"
+#include "InfoDevice.h"
 #include "DeviceInfo.h"
 #include "EnumDevice.h"
 #include "EnumTestSupport.h"
@@ -121,29 +122,9 @@ TEST(BridgeDeviceList, DescribesDisksAndOfferedVolumes)
 }
 
 // A disk that only carries an information record, for the offer rules.
-class InfoDisk : public IStorageDevice {
+class InfoDisk : public InfoDevice {
 public:
-    explicit InfoDisk(int scheme)
-    {
-        auto* info = new CCollectDiskDeviceInfoStruct;
-        info->iPartitionScheme = scheme;
-        m_pData = CreateDiskDeviceData(info);
-    }
-    ~InfoDisk() override { delete m_pData; }
-    int Open(char*) override { return 1; }
-    int Close() override { return 1; }
-    int ReadSector(void*, long long, long long) override { return 0; }
-    unsigned int GetSectorSize() override { return 512; }
-    long long GetTotalSectors() override { return 0; }
-    int IOCtl(unsigned long long, void*) override { return 0; }
-    IStorageDeviceData* GetPrivateData() override { return m_pData; }
-    void SetPrivateData(IStorageDeviceData*) override {}
-    int GetType() override { return STORAGE_DEVICE_DISK; }
-    ResultCode GetLastError() override { return 0; }
-    int IsPermitted() override { return 1; }
-
-private:
-    IStorageDeviceData* m_pData;
+    explicit InfoDisk(int scheme) : InfoDevice(DiskRecord(scheme), STORAGE_DEVICE_DISK) {}
 };
 
 _GUID Guid(uint32_t a, uint16_t b, uint16_t c, std::initializer_list<uint8_t> rest)

@@ -20,6 +20,7 @@
 
 #include "BridgeMachine.h"
 #include "BridgeTestSupport.h"
+#include "InfoDevice.h"
 #include "DeviceInfo.h"
 #include "DirectoryTreeBuilder.h"
 #include "EnumDevice.h"
@@ -489,29 +490,9 @@ TEST_F(BridgeScan, FailedWritePausesTheJob)
 namespace {
 
 // A volume device that carries only its information record.
-class InfoVolume : public IStorageDevice {
+class InfoVolume : public InfoDevice {
 public:
-    explicit InfoVolume(enumFILE_SYSTEM_TYPE type)
-    {
-        auto* info = new CCollectedVolumeDeviceInfoStruct;
-        info->eFileSystemType = type;
-        m_pData = CreateVolumeDeviceData(info);
-    }
-    ~InfoVolume() override { delete m_pData; }
-    int Open(char*) override { return 1; }
-    int Close() override { return 1; }
-    int ReadSector(void*, long long, long long) override { return 0; }
-    unsigned int GetSectorSize() override { return 512; }
-    long long GetTotalSectors() override { return 0; }
-    int IOCtl(unsigned long long, void*) override { return 0; }
-    IStorageDeviceData* GetPrivateData() override { return m_pData; }
-    void SetPrivateData(IStorageDeviceData*) override {}
-    int GetType() override { return STORAGE_DEVICE_VOLUME; }
-    ResultCode GetLastError() override { return 0; }
-    int IsPermitted() override { return 1; }
-
-private:
-    IStorageDeviceData* m_pData;
+    explicit InfoVolume(enumFILE_SYSTEM_TYPE type) : InfoDevice(VolumeRecord(type), STORAGE_DEVICE_VOLUME) {}
 };
 
 TEST(BridgeScanSink, UnknownFileSystemIsScannedDeep)
