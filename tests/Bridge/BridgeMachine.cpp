@@ -34,7 +34,7 @@ Machine* g_bridgeMachine = nullptr;
 
 void ListBridgeMachine(bool moreSharesTempDevice)
 {
-    static Machine* const machine = [moreSharesTempDevice] {
+    if (!g_bridgeMachine) {
         auto* m = new Machine;
         std::string sameDev;
         if (moreSharesTempDevice) {
@@ -50,8 +50,7 @@ void ListBridgeMachine(bool moreSharesTempDevice)
         std::map<int, std::string> lists = GetDefaultFileTypeLists();
         CFileTypeManager::Initialze(lists);
         CDirectoryTreeBuilder::SetDefaultFirstBatchPause(std::chrono::milliseconds(0));
-        return m;
-    }();
-    g_bridgeMachine = machine;
+        g_bridgeMachine = m;
+    }
     EXPECT_EQ(ZRUIDeviceData::instance().GetInitState(), 2);
 }

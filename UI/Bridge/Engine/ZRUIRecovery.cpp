@@ -119,12 +119,7 @@ IDataRecovery* ZRUIRecovery::ChooseDataRecovery(IFileNode* node)
 ResultCode ZRUIRecovery::DoRecovery()
 {
     ResultCode result = 0;
-    {
-        Guard guard(m_lock);
-        m_u64RecoveredSize = 0;
-        m_u64CurrentIndex = 0;
-        m_u64LastDone = 0;
-    }
+    ResetRecoveredCounts();
     ZRUIScan& scan = ZRUIScan::instance();
     scan.SetCurrentScanRecoveryCnt(scan.GetCurrentScanRecoveryCnt() + 1);
     const TypeMap types = scan.GetTypeMap();
