@@ -10,10 +10,13 @@
 #include <climits>
 #include <cstring>
 #include <new>
+#include <set>
 #include <string>
+#include <typeinfo>
 
 #include "BridgeUtil.h"
 #include "CompressFileReader.h"
+#include "FileReader.h"
 #include "IProgress.h"
 #include "IRestoreSource.h"
 #include "ISearcher.h"
@@ -27,6 +30,8 @@ constexpr int kMaxPartitions = 1 << 16;
 // Without a sink nobody can free space on a full destination: a chunk is
 // tried this often, then the copy ends.
 constexpr int kWriteAttemptsWithoutSink = 3;
+// Chunks in a row that give no data before a copy gives up on the rest.
+constexpr int kMaxFailedReadsInARow = 16;
 constexpr int kMaxAncestorSteps = 1025;
 constexpr int kThumbnailLookAhead = 2001;
 
@@ -402,36 +407,71 @@ ResultCode CDataRecovery::RecoverTo(const char* path, IProgress* progress, int s
         return kErrNoData;
     }
 
+    // Nothing past the data is read (a preview may ask for more). A plain
+    // reader knows how much of the file lies on the device: the copy ends
+    // there, and the file is only partly recovered.
+    long long end = dataSize > 0 ? std::min(total, dataSize) : total;
+    ResultCode partly = 0;
+    auto* plain = typeid(*m_pReader) == typeid(CFileReader) ? static_cast<CFileReader*>(m_pReader) : nullptr;
+    if (plain) {
+        const long long held = plain->BytesOnDevice();
+        if (held < end) {
+            partly = kErrPartDeviceEnd;
+            CatchExeception::WriteLog("%s:%d [%s] %s: %lld of %lld bytes are on the device\n", "RecoverTo",
+                                      __LINE__, path, DescribeRecoveryResult(partly), held, end);
+            end = held;
+        }
+    }
+
+    // Each distinct failure is logged once per file, however many chunks
+    // it costs.
+    std::set<std::string> logged;
+    const auto logOnce = [&](int line, const char* what, const std::string& reason) {
+        if (logged.insert(std::string(what) + reason).second)
+            CatchExeception::WriteLog("%s:%d %s[%s] failed with %s\n", "RecoverTo", line, what, path,
+                                      reason.c_str());
+    };
+
     bool incomplete = false;  // a chunk whose write has not gone through
     bool finished = false;
+    bool readFailed = false;
+    int failedReads = 0;  // in a row
     int attempts = 0;
     long long done = 0;
+    long long dataEnd = 0;  // end of the last data written
     while (true) {
-        if (done >= total) {
+        if (done >= end) {
             finished = true;
             break;
         }
         if (progress && !progress->Continued())
             break;
-        const long long chunk = std::min<long long>(total - done, m_iChunkSize);
+        const long long chunk = std::min<long long>(end - done, m_iChunkSize);
+        errno = 0;
         int got = m_pReader->ReadData(done, m_pBuffer.get(), static_cast<unsigned int>(chunk), nullptr);
+        const int readErrno = errno;
         long long counted = chunk;
         bool stop = false;
-        if (got <= 0) {
-            // A hole of zeros stays in the file; the copy goes on.
-            CatchExeception::WriteLog("%s:%d read[%s] failed with %s\n", "RecoverTo", __LINE__, path,
-                                      std::strerror(errno));
-        } else if (!WriteAt(fd, m_pBuffer.get(), std::min<long long>(got, chunk), done)) {
-            CatchExeception::WriteLog("%s:%d write[%s] failed with %s\n", "RecoverTo", __LINE__, path,
-                                      std::strerror(errno));
+        if (got < chunk) {
+            // A hole of zeros stays in the file; the copy goes on, for a
+            // while: a reader that gives nothing run after run has nothing.
+            readFailed = true;
+            logOnce(__LINE__, "read", readErrno ? std::strerror(readErrno) : std::string("no data"));
+            stop = ++failedReads >= kMaxFailedReadsInARow;
+        } else {
+            failedReads = 0;
+        }
+        if (got > 0 && !WriteAt(fd, m_pBuffer.get(), std::min<long long>(got, chunk), done)) {
+            logOnce(__LINE__, "write", std::strerror(errno));
             info.u64Result = kErrWriteIncomplete;
             incomplete = true;
             counted = 0;  // the same chunk is tried again
             stop = !progress && ++attempts >= kWriteAttemptsWithoutSink;
-        } else {
+        } else if (got > 0) {
             incomplete = false;
             attempts = 0;
             info.u64Result = 0;
+            dataEnd = done + std::min<long long>(got, chunk);
         }
         done += counted;
         info.u64Total = static_cast<uint64_t>(total);
@@ -441,9 +481,9 @@ ResultCode CDataRecovery::RecoverTo(const char* path, IProgress* progress, int s
         if (stop)
             break;
     }
-    // Only what was read is written: give the file its length, so that an
-    // unreadable tail is zeros and nothing past the data is kept.
-    if (finished && ftruncate(fd, std::min(total, dataSize)) != 0)
+    // Only what was read is written: the file ends with its last data, so
+    // an unreadable tail is not made up of zeros and nothing else is kept.
+    if (finished && ftruncate(fd, dataEnd) != 0)
         incomplete = true;
     if (close(fd) != 0)
         incomplete = true;
@@ -453,7 +493,29 @@ ResultCode CDataRecovery::RecoverTo(const char* path, IProgress* progress, int s
         CatchExeception::WriteLog("%s %d\r\n", "RecoverTo", __LINE__);
         return kErrWriteIncomplete;
     }
-    return 0;
+    if (!partly && readFailed)
+        partly = failedReads >= kMaxFailedReadsInARow ? kErrPartReadsStopped : kErrPartUnreadable;
+    if (partly)
+        CatchExeception::WriteLog("%s:%d [%s] %s\n", "RecoverTo", __LINE__, path, DescribeRecoveryResult(partly));
+    return partly;
+}
+
+const char* DescribeRecoveryResult(ResultCode rc)
+{
+    switch (rc) {
+    case 0:
+        return "recovered";
+    case CDataRecovery::kErrPartDeviceEnd:
+        return "the file is larger than what holds it; the copy ends where the device ends";
+    case CDataRecovery::kErrPartUnreadable:
+        return "some of its data could not be read and is left as zeros";
+    case CDataRecovery::kErrPartReadsStopped:
+        return "its data could not be read; the copy stopped after many failed reads";
+    case CDataRecovery::kErrWriteIncomplete:
+        return "a write to the destination did not complete";
+    default:
+        return "not recovered";
+    }
 }
 
 int CDataRecovery::ReadSmallJPG(char* buffer, unsigned int size)

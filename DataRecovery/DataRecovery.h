@@ -30,6 +30,12 @@ public:
     static constexpr ResultCode kErrCannotOpenDestination = MakeResultCode(kModuleDataRecovery, 0x131, 0xf);
     static constexpr ResultCode kErrNoData = MakeResultCode(kModuleDataRecovery, 0x136, 0xd02);
     static constexpr ResultCode kErrWriteIncomplete = MakeResultCode(kModuleDataRecovery, 0x15f, 0xd03);
+    // Partly recovered (kind 0xd04): what could be had is in the file.
+    static constexpr unsigned kKindPartlyRecovered = 0xd04;
+    static constexpr ResultCode kErrPartDeviceEnd = MakeResultCode(kModuleDataRecovery, 0x170, kKindPartlyRecovered);
+    static constexpr ResultCode kErrPartUnreadable = MakeResultCode(kModuleDataRecovery, 0x171, kKindPartlyRecovered);
+    static constexpr ResultCode kErrPartReadsStopped =
+        MakeResultCode(kModuleDataRecovery, 0x172, kKindPartlyRecovered);
 
     static constexpr int kChunkSize = 0x400000;
     static constexpr int kThumbnailWindow = 0x10000;
@@ -45,7 +51,10 @@ public:
     IFileReader* SetRecoverNode(IFileNode* node) override;
     // Writes the chosen node (size bytes when non-zero, else all of it) to
     // path and gives the file and its folders the node's creation time.
-    // 0 when written; kErrWriteIncomplete when a write did not complete.
+    // 0 when written; kErrWriteIncomplete when a write did not complete; a
+    // code of kind kKindPartlyRecovered when only part of the data could be
+    // had: the file ends where the device does, or reads failed (holes of
+    // zeros; the copy gives up after a run of failed reads).
     ResultCode RecoverTo(const char* path, IProgress* progress, int size) override;
     // Length of the first JPEG embedded in the node's first 64 KiB, copied
     // to buffer; 0 when there is none.
@@ -81,6 +90,9 @@ private:
     IFileNode* m_pNode = nullptr;
     mutex_locker m_lock;
 };
+
+// The outcome of RecoverTo in words, for the user.
+const char* DescribeRecoveryResult(ResultCode rc);
 
 // A new writer for one searcher type, bound to the device and to the
 // partitions of the loaded scan result when restore is given, else to those

@@ -203,6 +203,34 @@ int CFileReader::Read(long long offset, unsigned char* buffer, int size, int& by
     return 1;
 }
 
+long long CFileReader::BytesOnDevice() const
+{
+    if (!m_pDevice || !m_pNode || m_bResident)
+        return m_llDataSize;
+    const long long total = m_pDevice->GetTotalSectors();
+    const long long ss = DeviceSectorSize();
+    long long deviceEnd = 0;
+    if (total <= 0 || __builtin_mul_overflow(total, ss, &deviceEnd))
+        return m_llDataSize;  // a device of unknown size
+    long long held = 0;
+    for (const Extent& e : m_vecExtents) {
+        if (e.llFileOffset != held)
+            break;
+        long long bytes = e.llBytes;
+        if (e.llStart >= 0) {
+            const long long sector = UnitToSector(e.llStart);
+            long long first = 0;
+            if (sector < 0 || __builtin_mul_overflow(sector, ss, &first))
+                break;
+            bytes = first >= deviceEnd ? 0 : std::min(bytes, deviceEnd - first);
+        }
+        held += bytes;
+        if (bytes < e.llBytes)
+            break;
+    }
+    return std::min(held, m_llDataSize);
+}
+
 int CFileReader::ReadResidentData(long long offset, unsigned char* buffer, int size, int& bytesRead)
 {
     bytesRead = 0;

@@ -44,6 +44,10 @@ public:
     // 1 on success (also when fewer bytes were there), 0 on failure.
     int Read(long long offset, unsigned char* buffer, int size, int& bytesRead, int* error);
     int ReadResidentData(long long offset, unsigned char* buffer, int size, int& bytesRead);
+    // How many of the file's bytes, from its start, its extents hold on the
+    // device; less than the data size when the file claims more than the
+    // device (or its extents) can hold.
+    long long BytesOnDevice() const;
 
 protected:
     CFileReader(const CFileReader& other);

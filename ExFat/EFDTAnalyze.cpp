@@ -104,8 +104,12 @@ bool CEFDTAnalyze::AddStream(const _tagExFatDirEntry& entry)
 
 bool CEFDTAnalyze::AddName(const _tagExFatDirEntry& entry)
 {
-    if (!IsValidFileNameEntry(entry))
-        return false;
+    if (!IsValidFileNameEntry(entry)) {
+        if (!m_bDamagedNameCostsItsSet)
+            return false;
+        ClearEntrySet();
+        return true;
+    }
     const uint8_t inUse = entry.InUse() ? 1 : 0;
     if (inUse != m_working.info.u8InUse || m_working.iState <= 1 ||
         static_cast<unsigned int>(m_working.iState) != m_working.dwEntriesSinceFile) {

@@ -26,6 +26,10 @@ public:
     // Drops the set being assembled (a set never crosses into another
     // directory).
     void ClearEntrySet() { m_working = WorkingSet(); }
+    // Whether a name entry with characters a name cannot hold only drops
+    // its own entry set (a known directory's walk) instead of ending the
+    // parse (the default: bytes being judged as a directory).
+    void SetDamagedNameCostsItsSet(bool on) { m_bDamagedNameCostsItsSet = on; }
 
     // The records completed so far, in the order their sets ended.
     std::list<_tagFileBaseInfo>& GetFileList() { return m_listFiles; }
@@ -49,4 +53,5 @@ private:
     std::list<_tagFileBaseInfo> m_listFiles;
     ExFatEntryLimits m_limits;
     CUtf16NameConverter m_converter;
+    bool m_bDamagedNameCostsItsSet = false;
 };

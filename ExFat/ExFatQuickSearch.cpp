@@ -80,6 +80,8 @@ bool CExFatQuickSearch::PrepareSearch(IStorageDevice* device)
     const unsigned int clusterShift = sectorShift + dbr.SectorsPerClusterShift();
     m_analyze.PrepareAnayze(sectorShift, clusterShift, static_cast<unsigned long long>(device->GetTotalSectors()));
     m_analyze.GetFileList().clear();
+    // The walk follows known directories: a damaged name costs its own file.
+    m_analyze.SetDamagedNameCostsItsSet(true);
     m_setDirClusters.clear();
 
     m_partition.m_dwBytesPerSector = dbr.GetBytePerSector();

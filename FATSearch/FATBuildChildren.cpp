@@ -250,9 +250,13 @@ unsigned int CFATBuildChildren::BuildChildrenFromBuffer(uint8_t* bytes, unsigned
         }
         if (bytes[offset] == '.') {
             longNameStart = kNoOffset;
-            // A directory holds one "." and one "..": a third is another
-            // directory's start, so these bytes are not one directory.
-            if (++dotEntries > 2)
+            // A directory holds one "." and one ".." at its start. Another
+            // such pair is another directory's start, so these bytes are
+            // not one directory; a lone dot-named entry further on is a
+            // damaged entry and costs only itself.
+            if (++dotEntries > 2 && offset + 2 * kFATDirEntrySize <= length &&
+                CFATFolderAnalyser::IsCurDirFileName(entry) &&
+                CFATFolderAnalyser::IsParentDirFileName(CTempFATDirEntry(bytes + offset + kFATDirEntrySize)))
                 return kNotADirectory;
             continue;
         }

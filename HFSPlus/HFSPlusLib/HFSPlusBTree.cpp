@@ -613,7 +613,7 @@ size_t CHFSPlusAttribute::RecordSize(const unsigned char* record)
     switch (type) {
     case kHFSPlusAttrInlineData:
         std::memcpy(&size, record + 12, 4);
-        return 16u + size;
+        return size_t{16} + size;
     case kHFSPlusAttrForkData:
         return sizeof(HFSPlusAttrForkData);
     case kHFSPlusAttrExtents:
@@ -640,7 +640,7 @@ ResultCode CHFSPlusAttribute::ReadData(CHFSPlusBTNode* node, unsigned short inde
     const uint32_t type = ReadBE32(data);
     size_t size = 0;
     if (type == kHFSPlusAttrInlineData)
-        size = available >= 16 ? 16u + ReadBE32(data + 12) : SIZE_MAX;
+        size = available >= 16 ? size_t{16} + ReadBE32(data + 12) : SIZE_MAX;
     else if (type == kHFSPlusAttrForkData)
         size = sizeof(HFSPlusAttrForkData);
     else if (type == kHFSPlusAttrExtents)

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -19,6 +20,10 @@ constexpr const char* kDecmpfsName = "com.apple.decmpfs";
 // The largest file this reader decompresses or resource fork it loads.
 constexpr unsigned long long kMaxDecoded = 1ULL << 32;
 constexpr unsigned long long kMaxFork = 1ULL << 30;
+// Decoded data grows by at least this much at a time.
+constexpr size_t kDecodeStep = 64 * 1024;
+// Room for one decoded chunk of a resource fork (the format makes 64 KiB).
+constexpr size_t kChunkRoom = 1024 * 1024;
 
 void AppendUtf8(std::string& out, uint32_t cp)
 {
@@ -267,16 +272,29 @@ int CHFSPlusCompressFileReader::ReadPlain(long long offset, char* buffer, unsign
     return static_cast<int>(done);
 }
 
+unsigned long long CHFSPlusCompressFileReader::VolumeBytes() const
+{
+    const HFSPlusVolumeHeader* header = m_pVolume->GetVolumeHeader();
+    unsigned long long bytes = 0;
+    if (!header || __builtin_mul_overflow(static_cast<unsigned long long>(header->totalBlocks),
+                                          static_cast<unsigned long long>(header->blockSize), &bytes))
+        return ULLONG_MAX;
+    return bytes;
+}
+
 bool CHFSPlusCompressFileReader::ReadResourceFork(std::vector<unsigned char>& fork)
 {
     IDataRunList* runs = m_pNode->GetDataRunList();
     const unsigned long long blockSize = m_pVolume->GetBlockSize();
+    // The fork lies on the volume: it cannot be larger.
+    const unsigned long long limit = std::min(kMaxFork, VolumeBytes());
     fork.clear();
     for (DataRun* r = runs->GetFirst(); r; r = runs->GetNext()) {
         if (r->llStart < 0 || r->llLength <= 0)
             break;
-        const unsigned long long bytes = static_cast<unsigned long long>(r->llLength) * blockSize;
-        if (fork.size() + bytes > kMaxFork)
+        unsigned long long bytes = 0;
+        if (__builtin_mul_overflow(static_cast<unsigned long long>(r->llLength), blockSize, &bytes) ||
+            bytes > limit - fork.size())
             return false;
         const size_t at = fork.size();
         fork.resize(at + bytes);
@@ -289,6 +307,34 @@ bool CHFSPlusCompressFileReader::ReadResourceFork(std::vector<unsigned char>& fo
     }
     return true;
 }
+
+namespace {
+
+// Inflates one zlib stream onto the end of out. The buffer grows with what
+// the stream gives, never past limit bytes, so a size claimed in a header
+// costs no memory the data does not fill. False for a damaged stream.
+bool InflateAppend(std::vector<unsigned char>& out, const unsigned char* in, size_t inSize, size_t limit)
+{
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK)
+        return false;
+    z.next_in = const_cast<unsigned char*>(in);
+    z.avail_in = static_cast<uInt>(std::min<size_t>(inSize, UINT_MAX));
+    int rc = Z_OK;
+    while (rc == Z_OK && out.size() < limit) {
+        const size_t at = out.size();
+        const size_t grow = std::min({limit - at, std::max<size_t>(at, kDecodeStep), size_t{UINT_MAX}});
+        out.resize(at + grow);
+        z.next_out = out.data() + at;
+        z.avail_out = static_cast<uInt>(grow);
+        rc = inflate(&z, Z_NO_FLUSH);
+        out.resize(at + (grow - z.avail_out));
+    }
+    inflateEnd(&z);
+    return rc == Z_STREAM_END || rc == Z_OK;
+}
+
+}  // namespace
 
 bool CHFSPlusCompressFileReader::Decode()
 {
@@ -304,33 +350,30 @@ bool CHFSPlusCompressFileReader::Decode()
     const unsigned long long total = ReadLE64(attribute.data() + 8);
     if (total > kMaxDecoded)
         return false;
-    // Zeroed first: a stream that decodes short leaves zeros, not old memory.
-    std::vector<unsigned char> out(static_cast<size_t>(total), 0);
+    // The header's size is a claim: what is decoded stays within it and
+    // within the volume, and memory is taken as the data comes.
+    const size_t limit = static_cast<size_t>(std::min(total, VolumeBytes()));
+    std::vector<unsigned char> out;
     const unsigned char* inlineData = attribute.data() + sizeof(HFSPlusDecmpfs);
     const size_t inlineSize = attribute.size() - sizeof(HFSPlusDecmpfs);
 
     if (type == 3) {
-        uLongf produced = static_cast<uLongf>(out.size());
         // A first byte of 0xFF marks data stored without compression.
-        if (inlineSize > 0 && (inlineData[0] & 0x0F) == 0x0F) {
-            produced = static_cast<uLongf>(std::min<size_t>(inlineSize - 1, out.size()));
-            std::memcpy(out.data(), inlineData + 1, produced);
-        } else {
-            uncompress(out.data(), &produced, inlineData, static_cast<uLong>(inlineSize));
-        }
-        if (produced != out.size()) {
+        if (inlineSize > 0 && (inlineData[0] & 0x0F) == 0x0F)
+            out.assign(inlineData + 1, inlineData + 1 + std::min(inlineSize - 1, limit));
+        else
+            InflateAppend(out, inlineData, inlineSize, limit);
+        if (out.size() != total)
             std::fprintf(stderr, "decmpfs: size mismatch\n");
-            out.resize(produced);
-        }
     } else if (type == 7) {
         if (inlineSize > 0 && inlineData[0] == 0x06) {
-            const size_t n = std::min<size_t>(inlineSize - 1, out.size());
-            std::memcpy(out.data(), inlineData + 1, n);
+            out.assign(inlineData + 1, inlineData + 1 + std::min(inlineSize - 1, limit));
         } else {
             // The decoder wants 16 bytes of room even for a shorter file.
-            std::vector<unsigned char> room(std::max<size_t>(out.size(), 16), 0);
+            std::vector<unsigned char> room(std::max<size_t>(limit, 16), 0);
             const size_t got = lzvn_decode(room.data(), room.size(), inlineData, inlineSize);
-            std::memcpy(out.data(), room.data(), std::min(got, out.size()));
+            room.resize(std::min(got, limit));
+            out = std::move(room);
         }
     } else {
         if (!m_pNode->GetDataRunList()) {
@@ -347,28 +390,27 @@ bool CHFSPlusCompressFileReader::Decode()
             const size_t entries = tableBytes / 4;
             if (tableBytes > fork.size() || entries < 2)
                 return false;
-            size_t produced = 0;
-            std::vector<unsigned char> scratch(std::max<size_t>(out.size(), 16), 0);
-            for (size_t i = 0; i + 1 < entries && produced < out.size(); ++i) {
+            // Chunks decode to 64 KiB each; the room allows for more.
+            std::vector<unsigned char> scratch(std::max<size_t>(std::min(limit, kChunkRoom), 16), 0);
+            for (size_t i = 0; i + 1 < entries && out.size() < limit; ++i) {
                 const uint32_t from = ReadLE32(fork.data() + 4 * i);
                 const uint32_t to = ReadLE32(fork.data() + 4 * (i + 1));
                 if (from > to || to > fork.size())
                     break;
-                const size_t room = out.size() - produced;
+                const size_t room = limit - out.size();
+                const unsigned char* chunk = fork.data() + from;
                 size_t got = 0;
                 if (to > from && fork[from] == 0x06) {  // a chunk stored as it is
                     got = std::min<size_t>(to - from - 1, room);
-                    std::memcpy(out.data() + produced, fork.data() + from + 1, got);
+                    ++chunk;
                 } else {
-                    got = lzvn_decode(scratch.data(), scratch.size(), fork.data() + from, to - from);
-                    got = std::min(got, room);
-                    std::memcpy(out.data() + produced, scratch.data(), got);
+                    got = std::min(lzvn_decode(scratch.data(), scratch.size(), chunk, to - from), room);
+                    chunk = scratch.data();
                 }
                 if (got == 0)
                     break;
-                produced += got;
+                out.insert(out.end(), chunk, chunk + got);
             }
-            out.resize(produced);
         } else {
             if (fork.size() < sizeof(HFSPlusCmpfRsrcHead))
                 return false;
@@ -381,22 +423,17 @@ bool CHFSPlusCompressFileReader::Decode()
             const uint32_t blocks = ReadLE32(fork.data() + tableAt);
             if (blocks > (fork.size() - tableAt - 4) / 8)
                 return false;
-            size_t produced = 0;
-            for (uint32_t i = 0; i < blocks && produced < out.size(); ++i) {
+            for (uint32_t i = 0; i < blocks && out.size() < limit; ++i) {
                 const unsigned char* entry = fork.data() + tableAt + 4 + 8ull * i;
                 const unsigned long long from = tableAt + ReadLE32(entry);
                 const unsigned long long length = ReadLE32(entry + 4);
                 if (from + length > fork.size() || length == 0)
                     break;
-                uLongf room = static_cast<uLongf>(out.size() - produced);
                 const unsigned char* in = fork.data() + from;
-                if ((in[0] & 0x0F) == 0x0F) {
-                    room = static_cast<uLongf>(std::min<unsigned long long>(length - 1, room));
-                    std::memcpy(out.data() + produced, in + 1, room);
-                } else if (uncompress(out.data() + produced, &room, in, static_cast<uLong>(length)) != Z_OK) {
+                if ((in[0] & 0x0F) == 0x0F)
+                    out.insert(out.end(), in + 1, in + 1 + std::min<size_t>(length - 1, limit - out.size()));
+                else if (!InflateAppend(out, in, length, limit))
                     break;
-                }
-                produced += room;
             }
         }
     }

@@ -95,6 +95,8 @@ private:
     // Decompresses the whole file once; false when it cannot be read.
     bool Decode();
     bool ReadResourceFork(std::vector<unsigned char>& fork);
+    // Bytes the volume holds by its header (the most any file can decode to).
+    unsigned long long VolumeBytes() const;
     // The stored bytes at offset, through the node's runs: the count read.
     int ReadPlain(long long offset, char* buffer, unsigned int size);
 

@@ -97,6 +97,12 @@ TEST_F(recovery_path, NamesFromTheDiskStayOneComponent)
         {"..", "_.."},
         {"../../etc", "_.._.._etc"},
         {"plain.jpg", "plain.jpg"},
+        // Control characters never reach a file name.
+        {"bell\x07.txt", "bell_.txt"},
+        {"line\nbreak\r.txt", "line_break_.txt"},
+        {"\x1b[31mred\x1b[0m.txt", "_[31mred_[0m.txt"},
+        {"tab\there\x01\x1f\x7f.txt", "tab_here___.txt"},
+        {"\x01.hidden", "_.hidden"},
     };
     for (const auto& [raw, safe] : cases)
         EXPECT_EQ(MakeSafePathComponent(raw), safe) << raw;
@@ -114,6 +120,9 @@ TEST_F(recovery_path, NamesFromTheDiskStayOneComponent)
     Tree tree("../../etc");
     CCreateDirIndexMap index;
     EXPECT_EQ(Build(tree.File("a.jpg"), index), "Fat_0001/_.._.._etc/DCIM/a.jpg");
+    // A file and volume whose names carry escape sequences and newlines.
+    Tree coloured("\x1b]0;title\x07\nCARD");
+    EXPECT_EQ(Build(coloured.File("\x1b[2Jx\n.jpg"), index), "Fat_0001/_]0;title__CARD/DCIM/_[2Jx_.jpg");
     // A name of 400 bytes still makes a file, twice.
     TestNode* big = tree.File(e200 + ".txt");
     std::string p1 = Build(big, index), p2 = Build(big, index);

@@ -258,19 +258,145 @@ TEST_F(writer_copy, FoldersAndEmptyFiles)
     EXPECT_EQ(writer.RecoverTo(nullptr, nullptr, 0), CDataRecovery::kErrNoPath);
 }
 
-TEST_F(writer_copy, UnreadableTailsAreZerosOfTheRightLength)
+TEST_F(writer_copy, FilesLargerThanTheDeviceEndWhereTheDeviceDoes)
 {
-    // 4 MiB readable, then two clusters past the end of the device.
-    const long long size = (4 << 20) + 8192 - 100;
-    RunNode node("tail.bin", size, {{10, 1024}, {1000000, 2}});
-    ASSERT_TRUE(Choose(&node));
-    std::string path = out / "tail.bin";
-    EXPECT_EQ(writer.RecoverTo(path.c_str(), nullptr, 0), 0u);
-    std::string got = ReadFileBytes(path);
-    ASSERT_EQ(static_cast<long long>(got.size()), size);
-    std::vector<unsigned char> head = StampedFileBytes({{10, 1024}}, 8, 0, 4 << 20);
-    EXPECT_EQ(std::memcmp(got.data(), head.data(), head.size()), 0);
-    EXPECT_TRUE(AllBytesAre(got.data() + head.size(), got.size() - head.size(), 0));
+    struct Case {
+        const char* what;
+        long long size;
+        std::vector<std::pair<long long, long long>> runs;
+        long long held;  // bytes of the file on the device
+    };
+    const Case cases[] = {
+        // 4 MiB readable, then two clusters past the end of the device.
+        {"tail past the end", (4 << 20) + 8192 - 100, {{10, 1024}, {1000000, 2}}, 4 << 20},
+        // A cluster that reaches over the end: its part on the device counts.
+        {"cluster over the end", 3 * 4096, {{12499, 3}}, 4096},
+        // A size no disk holds (a damaged record), two clusters of data.
+        {"absurd size", 0x7FFFFFFFFFFFFFFFLL, {{10, 2}}, 8192},
+        {"absurd run", 1LL << 40, {{10, 1LL << 40}}, (100000 - 80) * 512LL},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        RunNode node("tail.bin", c.size);
+        auto* list = new CDataRunList();
+        for (auto [start, length] : c.runs) {
+            DataRun r;
+            r.llStart = start;
+            r.llLength = length;
+            list->AddDataRun(&r);
+        }
+        node.SetDataRunList(list);
+        ASSERT_TRUE(Choose(&node));
+        std::string path = out / "tail.bin";
+        testing::internal::CaptureStdout();
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(writer.RecoverTo(path.c_str(), nullptr, 0), CDataRecovery::kErrPartDeviceEnd);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+        const std::string log = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(log.find("failed with"), std::string::npos) << log;
+        EXPECT_LE(std::count(log.begin(), log.end(), '\n'), 2) << log;
+        std::string got = ReadFileBytes(path);
+        ASSERT_EQ(static_cast<long long>(got.size()), c.held);
+        std::vector<unsigned char> head = StampedFileBytes(c.runs, 8, 0, c.held);
+        EXPECT_EQ(std::memcmp(got.data(), head.data(), head.size()), 0);
+    }
+    EXPECT_NE(std::string(DescribeRecoveryResult(CDataRecovery::kErrPartDeviceEnd)).find("larger than what holds it"),
+              std::string::npos);
+}
+
+namespace {
+
+// Gives chunk-sized reads of 0x5A except from chunk failFrom on (up to
+// failTo, exclusive) where it gives nothing; the errno it leaves is the
+// caller's.
+class CFlakyReader : public IFileReader {
+public:
+    CFlakyReader(long long size, long long failFrom, long long failTo, int* reads)
+        : m_size(size), m_failFrom(failFrom), m_failTo(failTo), m_pReads(reads)
+    {
+    }
+    int ReadData(long long offset, char* buffer, unsigned int size, int*) override
+    {
+        ++*m_pReads;
+        const long long index = offset / CDataRecovery::kChunkSize;
+        if (index >= m_failFrom && index < m_failTo)
+            return 0;
+        std::memset(buffer, 0x5A, size);
+        return static_cast<int>(size);
+    }
+    IFileReader* Clone() override { return nullptr; }
+    long long GetDataSize() const override { return m_size; }
+    int IsCompressFile() override { return 1; }
+    void Release() override { delete this; }
+
+private:
+    long long m_size, m_failFrom, m_failTo;
+    int* m_pReads;
+};
+
+class FlakyNode : public RunNode {
+public:
+    FlakyNode(long long size, long long failFrom, long long failTo)
+        : RunNode("flaky.bin", size, {{10, 1}}), m_failFrom(failFrom), m_failTo(failTo)
+    {
+        SetCompressed(true);
+    }
+    IFileReader* CreateCompressFileReader(void*) override
+    {
+        return new CFlakyReader(GetFileSize(), m_failFrom, m_failTo, &reads);
+    }
+    int reads = 0;
+
+private:
+    long long m_failFrom, m_failTo;
+};
+
+}  // namespace
+
+// Reads that fail leave holes and make the file incomplete; a reader that
+// gives nothing run after run ends the copy. One log line per distinct
+// failure, never an errno the reads did not set.
+TEST_F(writer_copy, FailedReadsMakeTheFileIncompleteAndEndAfterARun)
+{
+    constexpr long long kChunk = CDataRecovery::kChunkSize;
+    struct Case {
+        const char* what;
+        long long size, failFrom, failTo;
+        ResultCode expected;
+        int reads;
+        long long length;  // of the recovered file
+    };
+    const Case cases[] = {
+        {"one hole", 5 * kChunk, 2, 3, CDataRecovery::kErrPartUnreadable, 5, 5 * kChunk},
+        {"nothing ever", 0x7FFFFFFFFFFFFFFFLL, 0, LLONG_MAX, CDataRecovery::kErrPartReadsStopped, 16, 0},
+        {"nothing after a chunk", 1LL << 50, 1, LLONG_MAX, CDataRecovery::kErrPartReadsStopped, 17, kChunk},
+        {"all there", 2 * kChunk + 7, 9, 9, 0, 3, 2 * kChunk + 7},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FlakyNode node(c.size, c.failFrom, c.failTo);
+        ASSERT_FALSE(Choose(&node));  // no copy of this reader, but it is set
+        std::string path = out / "flaky.bin";
+        testing::internal::CaptureStdout();
+        errno = EEXIST;
+        EXPECT_EQ(writer.RecoverTo(path.c_str(), nullptr, 0), c.expected);
+        const std::string log = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(node.reads, c.reads);
+        EXPECT_EQ(SizeOf(path), c.length);
+        EXPECT_EQ(log.find("File exists"), std::string::npos) << log;
+        const auto lines = std::count(log.begin(), log.end(), '\n');
+        EXPECT_LE(lines, c.expected ? 2 : 0) << log;
+        if (c.expected) {
+            EXPECT_NE(log.find("read[" + path + "] failed with no data"), std::string::npos) << log;
+        }
+        // The hole is zeros, the data around it is the reader's.
+        const std::string got = ReadFileBytes(path);
+        for (long long at = 0; at < static_cast<long long>(got.size()); at += kChunk) {
+            const bool hole = at / kChunk >= c.failFrom && at / kChunk < c.failTo;
+            const size_t n = static_cast<size_t>(std::min<long long>(kChunk, got.size() - at));
+            EXPECT_TRUE(AllBytesAre(got.data() + at, n, hole ? 0 : 0x5A)) << at;
+        }
+    }
 }
 
 TEST_F(writer_copy, APreviewLongerThanTheFileKeepsOnlyTheFile)

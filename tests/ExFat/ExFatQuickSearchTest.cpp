@@ -379,3 +379,56 @@ TEST(exfat_quick, DamagedFolderClusters)
         WriteAt(copy, offset, original.data(), original.size());
     }
 }
+
+// A name holding a character no exFAT name may hold ('/', '\', ':', a
+// control character), in the folder's first file or in a later one: that
+// file is lost, every other entry of the folder is still listed.
+TEST(exfat_quick, DamagedNameCostsOnlyItsFile)
+{
+    const std::string image = ExFatImagePath("ex-quick.img");
+    auto clean = OpenImageFileDisk(image, 512);
+    ASSERT_TRUE(clean);
+    Scan baseline;
+    RunScan(baseline, clean.get());
+    const auto all = baseline.builder->ByPath();
+    ASSERT_EQ(all.size(), static_cast<size_t>(kQuickNodes));
+
+    // The in-use entry sets of the root folder: offset and ASCII name.
+    const unsigned long long root = kQuickRootSector * 512ULL;
+    const std::vector<uint8_t> cluster = ReadAt(image, root, kQuickSectorsPerCluster * 512);
+    std::vector<std::pair<size_t, std::string>> sets;
+    for (size_t at = 0; at + 3 * 32 <= cluster.size(); at += 32) {
+        if (cluster[at] != 0x85 || cluster[at + 32] != 0xC0 || cluster[at + 64] != 0xC1)
+            continue;
+        std::string name;
+        for (size_t i = 0; i < cluster[at + 32 + 3] && i < 15; ++i)
+            name.push_back(static_cast<char>(cluster[at + 64 + 2 + 2 * i]));
+        sets.emplace_back(at, name);
+    }
+    ASSERT_GE(sets.size(), 3u);
+    for (size_t which : {size_t{0}, sets.size() / 2}) {
+        const auto& [at, name] = sets[which];
+        ASSERT_TRUE(all.count(name)) << name;
+        for (uint16_t bad : {uint16_t{'/'}, uint16_t{'\\'}, uint16_t{':'}, uint16_t{0x07}, uint16_t{0x0A}}) {
+            SCOPED_TRACE(name + " with character " + std::to_string(bad));
+            TempDir dir;
+            const std::string copy = dir / "name.img";
+            CopyFile(image, copy);
+            const uint8_t units[2] = {static_cast<uint8_t>(bad), 0};
+            WriteAt(copy, root + at + 64 + 2, units, 2);
+            const std::string digest = FileDigest(copy);
+            auto damaged = OpenImageFileDisk(copy, 512);
+            ASSERT_TRUE(damaged);
+            Scan scan;
+            RunScan(scan, damaged.get());
+            std::set<std::string> want, got;
+            for (const auto& [path, node] : all)
+                if (path != name && path.rfind(name + "/", 0) != 0)
+                    want.insert(path);
+            for (const auto& [path, node] : scan.builder->ByPath())
+                got.insert(path);
+            EXPECT_EQ(got, want);
+            EXPECT_EQ(FileDigest(copy), digest);
+        }
+    }
+}

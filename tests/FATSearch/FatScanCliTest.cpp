@@ -204,6 +204,61 @@ TEST(fat_cli, RecoverErasedFat32Files)
     }
 }
 
+// An image cut inside the file whose data lies last: that file is listed at
+// its size, recovered as far as the image goes and reported incomplete with
+// the reason; every other file comes back whole.
+TEST(fat_cli, ACutImageRecoversItsLastFileIncomplete)
+{
+    const std::string image = FatImagePath("fat32.img");
+    // The file whose data reaches furthest, and its sectors in file order.
+    std::string last;
+    std::vector<long long> lastSectors;
+    for (const auto& [path, inode] : FlsInodes(image)) {
+        const std::string name = path.substr(path.rfind('/') + 1);
+        const auto want = ExpectedWalkTree(4);
+        auto it = std::find_if(want.begin(), want.end(), [&](const auto& e) { return Lower(e.first) == Lower(path); });
+        if (it == want.end() || it->second.directory || it->second.deleted || it->second.size == 0)
+            continue;
+        const std::vector<long long> sectors = IstatSectors(image, inode);
+        if (!sectors.empty() && (lastSectors.empty() || sectors.back() > lastSectors.back())) {
+            last = it->first;
+            lastSectors = sectors;
+        }
+    }
+    ASSERT_FALSE(last.empty());
+    ASSERT_GE(lastSectors.size(), 2u) << last;
+    // Cut before the file's last sector but one.
+    const long long cut = lastSectors[lastSectors.size() - 2];
+    const long long held = std::find_if(lastSectors.begin(), lastSectors.end(), [&](long long s) { return s >= cut; }) -
+                           lastSectors.begin();
+    TempDir dir;
+    const std::string copy = dir / "cut.img";
+    CopyImage(image, copy);
+    fs::resize_file(copy, static_cast<uintmax_t>(cut) * 512);
+
+    CliRun run = RunCli("scan --quick --offset 0 " + Quote(copy) + " --recover " + Quote(dir / "out"), copy);
+    EXPECT_EQ(run.status, 1) << run.text;
+    const std::string base = last.substr(last.rfind('/') + 1);
+    EXPECT_NE(run.text.find(base + ": incomplete, " + std::to_string(held * 512) + " of "), std::string::npos)
+        << run.text;
+    EXPECT_NE(run.text.find(" incomplete: "), std::string::npos) << run.text;
+    EXPECT_NE(run.text.find("larger than what holds it"), std::string::npos) << run.text;
+    EXPECT_EQ(run.text.find("File exists"), std::string::npos) << run.text;
+    const auto files = RecoveredFiles(dir / "out");
+    const std::string source = ReadFileBytes(SourceFile(last));
+    for (const auto& [path, node] : ExpectedWalkTree(4)) {
+        if (node.directory || node.deleted)
+            continue;
+        SCOPED_TRACE(path);
+        ASSERT_TRUE(files.count(path));
+        const std::string got = ReadFileBytes(files.at(path));
+        if (path == last)
+            EXPECT_TRUE(got == source.substr(0, static_cast<size_t>(held) * 512)) << got.size();
+        else
+            EXPECT_TRUE(got == ReadFileBytes(SourceFile(path)));
+    }
+}
+
 TEST(fat_cli, BackupBootSectorWhenTheReservedCountIsWrong)
 {
     TempDir dir;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -618,7 +619,7 @@ TEST(fat_walk, FolderWithoutDotEntryIsDropped)
     EXPECT_EQ(Keys(nodes), Keys(want));
 }
 
-TEST(fat_walk, ThirdDotEntryEndsTheDirectory)
+TEST(fat_walk, AnotherDirectoryStartEndsTheBuffer)
 {
     auto device = OpenFatVolume("fat32.img", FS_FAT32);
     CFATSearchedPartitionInfo record;
@@ -631,8 +632,9 @@ TEST(fat_walk, ThirdDotEntryEndsTheDirectory)
     auto file = [](const char* name, unsigned int cluster) {
         return EntryBuilder(name, 0x20).Cluster(cluster).Size(100);
     };
+    // Another "." and ".." pair: these bytes hold two directories.
     const EntryBuilder entries[] = {dot(".          ", 50), dot("..         ", 0), file("AAA     TXT", 60),
-                                    dot(".          ", 70), file("BBB     TXT", 80)};
+                                    dot(".          ", 70), dot("..         ", 50), file("BBB     TXT", 80)};
     std::vector<uint8_t> buffer;
     for (const EntryBuilder& e : entries)
         buffer.insert(buffer.end(), e.b, e.b + 32);
@@ -643,12 +645,74 @@ TEST(fat_walk, ThirdDotEntryEndsTheDirectory)
     ASSERT_EQ(builder.nodes.size(), 1u);
     EXPECT_STREQ(builder.nodes[0]->GetFileName(), "AAA.TXT");
 
-    // Two dot entries are a directory's own: the whole buffer is read.
-    buffer.erase(buffer.begin() + 3 * 32, buffer.begin() + 4 * 32);
-    EXPECT_EQ(children.BuildChildrenFromBuffer(buffer.data(), static_cast<unsigned int>(buffer.size()), nullptr,
-                                               list, 0),
-              buffer.size());
-    EXPECT_EQ(builder.nodes.size(), 3u);
+    // A lone dot-named entry is damage: it costs itself, the rest is read.
+    for (int drop : {4, 3}) {
+        SCOPED_TRACE(drop);
+        std::vector<uint8_t> one = buffer;
+        one.erase(one.begin() + drop * 32, one.begin() + (drop + 1) * 32);
+        CRecordingTreeBuilder fresh;
+        CFATBuildWorker freshWorker(&fresh, nullptr, &record, device.get(), FS_FAT32, 0, 1, 0, 0, 2, 1, 100, 190000,
+                                    nullptr);
+        CFATBuildChildren freshChildren(freshWorker);
+        EXPECT_EQ(freshChildren.BuildChildrenFromBuffer(one.data(), static_cast<unsigned int>(one.size()), nullptr,
+                                                        list, 0),
+                  one.size());
+        ASSERT_EQ(fresh.nodes.size(), 2u);
+        EXPECT_STREQ(fresh.nodes[1]->GetFileName(), "BBB.TXT");
+    }
+}
+
+// An 8.3 entry renamed "." or ".." inside a folder, as its first entry or in
+// the middle: the walk loses that entry only, never the entries after it.
+TEST(fat_walk, DotNamedEntryCostsOnlyItself)
+{
+    const std::string image = FatImagePath("fat32.img");
+    const auto inodes = FlsInodes(image);
+    struct Case {
+        const char* folder;
+        const char* entry;  // 8.3 name as stored
+        const char* lost;   // its path in the listing
+        const char* name;   // the damage
+    };
+    const Case cases[] = {
+        {"frag", "A          ", "FRAG/A", ".          "},
+        {"frag", "A          ", "FRAG/A", "..         "},
+        {"dirA", "FILE10  BIN", "dirA/FILE10.BIN", ".          "},
+        {"dirA", "FILE10  BIN", "dirA/FILE10.BIN", "..         "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.lost) + " named '" + c.name + "'");
+        TempDir dir;
+        const std::string copy = dir / "dot.img";
+        CopyImage(image, copy);
+        long long inode = -1;
+        for (const auto& [path, number] : inodes)
+            if (Lower(path) == Lower(c.folder))
+                inode = number;
+        ASSERT_GE(inode, 0);
+        unsigned long long at = 0;
+        for (long long sector : IstatSectors(image, inode)) {
+            std::ifstream in(image, std::ios::binary);
+            std::vector<char> bytes(512);
+            in.seekg(sector * 512);
+            in.read(bytes.data(), 512);
+            for (size_t slot = 0; slot < 16 && !at; ++slot)
+                if (std::memcmp(bytes.data() + slot * 32, c.entry, 11) == 0)
+                    at = sector * 512ULL + slot * 32;
+            if (at)
+                break;
+        }
+        ASSERT_NE(at, 0u);
+        PatchFile(copy, at, std::vector<uint8_t>(c.name, c.name + 11));
+        const std::string digest = FileDigest(copy);
+
+        auto scan = QuickScan(copy, FS_FAT32);
+        ASSERT_EQ(scan->result, 0u);
+        auto want = ExpectedWalkTree(4);
+        ASSERT_EQ(want.erase(c.lost), 1u);
+        EXPECT_EQ(Keys(NodesByPath(scan->builder)), Keys(want));
+        EXPECT_EQ(FileDigest(copy), digest);
+    }
 }
 
 TEST(fat_walk, DeepNestingIsWalkedWithoutRecursion)

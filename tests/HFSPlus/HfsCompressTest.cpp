@@ -6,8 +6,12 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <sys/resource.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <sstream>
 
 #include "HFSPlusFileNode.h"
 #include "HFSPlusQuickSearch.h"
@@ -59,6 +63,12 @@ Bytes AttributeRecord(uint32_t fileId, const Bytes& data)
     return r;
 }
 
+// Damage done to a.txt's records while the fixture is made.
+struct Damage {
+    uint64_t announced = 0;      // the decmpfs header's size, when not 0
+    uint32_t attributeSize = 0;  // the inline attribute record's size, when not 0
+};
+
 struct CompressedFixture {
     HfsFixture fixture;
     std::map<std::string, std::string> contents;  // root file name to its bytes
@@ -68,7 +78,7 @@ struct CompressedFixture {
     uint64_t announced = 0;
 };
 
-CompressedFixture MakeCompressedFixture(const std::string& dir)
+CompressedFixture MakeCompressedFixture(const std::string& dir, const Damage& damage = {})
 {
     CompressedFixture c;
     c.fixture = MakeHfsFixture(dir);
@@ -120,15 +130,19 @@ CompressedFixture MakeCompressedFixture(const std::string& dir)
     // The attributes tree: header node and one leaf; the resource fork
     // behind it.
     std::vector<std::pair<uint32_t, Bytes>> records = {
-        {aId, Decmpfs(3, inlineText.size(), Zlib(inlineText))},
+        {aId, Decmpfs(3, damage.announced ? damage.announced : inlineText.size(), Zlib(inlineText))},
         {emptyId, Decmpfs(4, forkText.size(), {})},
         {unicodeId, Decmpfs(7, 3, {0xE3, 'a', 'b', 'c', 0x06, 0, 0, 0, 0, 0, 0, 0})},
         {bigId, Decmpfs(3, c.announced, Zlib(c.shortContent))},
     };
     std::sort(records.begin(), records.end(), [](const auto& x, const auto& y) { return x.first < y.first; });
     std::vector<Bytes> leafRecords;
-    for (const auto& [id, data] : records)
+    for (const auto& [id, data] : records) {
         leafRecords.push_back(AttributeRecord(id, data));
+        // The size field of the inline data, behind the 48-byte key.
+        if (id == aId && damage.attributeSize)
+            PutBE(leafRecords.back(), 48 + 12, damage.attributeSize, 4);
+    }
     const Bytes tree = MakeBTreeFile(4096, 266, leafRecords);
 
     const uint32_t treeAt = AppendBlocks(f, tree);
@@ -223,12 +237,137 @@ TEST(hfs_compressed, CliRecoversDecompressedFiles)
     const HfsFixture& f = c.fixture;
     const std::string digest = FileDigest(f.image);
     TempDir out;
-    RunTool(std::string(VANTREL_CLI) + " scan --quick --offset " + std::to_string(f.volumeStart) + " '" + f.image +
-            "' --recover '" + out.path() + "' > '" + dir.path() + "/out.txt' 2>&1");
+    const std::string output =
+        RunTool(std::string(VANTREL_CLI) + " scan --quick --offset " + std::to_string(f.volumeStart) + " '" + f.image +
+                "' --recover '" + out.path() + "' 2>&1; echo exit=$?");
     const std::string roots = RunTool("cd '" + out.path() + "' && find . -name big.txt");
     ASSERT_FALSE(roots.empty());
     const std::string root = out.path() + "/" + roots.substr(0, roots.rfind("/docs/big.txt"));
     for (const auto& [name, content] : c.contents)
         EXPECT_TRUE(ReadFileBytes(root + "/" + name) == content) << name << ": " << ReadFileBytes(root + "/" + name).size();
+    // The file that decodes short is what its data gives, and no success.
+    EXPECT_EQ(ReadFileBytes(root + "/docs/big.txt"), c.shortContent);
+    const std::string note = "big.txt: incomplete, " + std::to_string(c.shortContent.size()) + " of " +
+                             std::to_string(c.announced) + " bytes";
+    EXPECT_NE(output.find(note), std::string::npos) << output;
+    EXPECT_NE(output.find("; 1 incomplete: /Disk/docs/big.txt; 0 failed\n"), std::string::npos) << output;
+    EXPECT_NE(output.find("exit=1"), std::string::npos) << output;
     EXPECT_EQ(FileDigest(f.image), digest);
+}
+
+namespace {
+
+long long PeakKiB(int who)
+{
+    rusage usage{};
+    getrusage(who, &usage);
+    return usage.ru_maxrss;
+}
+
+std::vector<std::string> LinesWith(const std::string& text, const std::string& part)
+{
+    std::vector<std::string> out;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line))
+        if (line.find(part) != std::string::npos)
+            out.push_back(line);
+    return out;
+}
+
+}  // namespace
+
+// Records of a.txt that lie: an attribute that claims more bytes than its
+// record holds, and decmpfs headers that claim 2 GiB or 2^63 bytes from a
+// few KiB of data. The volume lists and recovers within 200 MiB and a few
+// seconds; a.txt is listed at its claimed size and recovered as far as its
+// data goes, reported incomplete with a bounded log; the other files come
+// back whole and the image is unchanged.
+TEST(hfs_compressed, LyingSizesCostNeitherMemoryNorTime)
+{
+    struct Case {
+        const char* what;
+        Damage damage;
+        long long listed;      // a.txt's size in the listing
+        bool decoded;          // whether a.txt's text comes back
+    };
+    const Case cases[] = {
+        {"attribute record of 4 GiB", {0, 0xFFFFFFFFu}, 0, false},
+        {"decmpfs header of 2 GiB", {0x80000000ULL, 0}, 0x80000000LL, true},
+        {"decmpfs header of 2^63 bytes", {0x7FFFFFFFFFFFFFFFULL, 0}, 0x7FFFFFFFFFFFFFFFLL, false},
+    };
+    constexpr long long kCapKiB = 200 * 1024;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const CompressedFixture fixture = MakeCompressedFixture(dir.path(), c.damage);
+        const HfsFixture& f = fixture.fixture;
+        const std::string digest = FileDigest(f.image);
+        const std::string inlineText = fixture.contents.at("a.txt");
+        {
+            const long long before = PeakKiB(RUSAGE_SELF);
+            const auto scan = ScanWholeImage(f);
+            ASSERT_EQ(scan->rc, 0u);
+            const auto byPath = scan->builder.ByPath();
+            ASSERT_TRUE(byPath.count("a.txt"));
+            CHFSPlusFileNode* node = byPath.at("a.txt");
+            EXPECT_EQ(node->GetFileSize(), c.listed);
+            std::unique_ptr<IFileReader, void (*)(IFileReader*)> reader(node->CreateCompressFileReader(nullptr),
+                                                                         [](IFileReader* r) { r->Release(); });
+            ASSERT_NE(reader, nullptr);
+            std::vector<char> chunk(1 << 20);
+            testing::internal::CaptureStderr();
+            const int got = reader->ReadData(0, chunk.data(), static_cast<unsigned>(chunk.size()), nullptr);
+            testing::internal::GetCapturedStderr();
+            if (c.decoded) {
+                ASSERT_EQ(got, static_cast<int>(inlineText.size()));
+                EXPECT_EQ(std::string(chunk.data(), inlineText.size()), inlineText);
+            } else {
+                EXPECT_EQ(got, 0);
+            }
+            EXPECT_EQ(reader->ReadData(1 << 30, chunk.data(), 4096, nullptr), 0);
+            EXPECT_LT(PeakKiB(RUSAGE_SELF) - before, kCapKiB);
+        }
+
+        TempDir out;
+        const auto start = std::chrono::steady_clock::now();
+        const std::string output = RunTool("cd '" + dir.path() + "' && " + std::string(VANTREL_CLI) +
+                                           " scan --quick --offset " + std::to_string(f.volumeStart) + " '" +
+                                           f.image + "' --recover '" + out.path() + "' 2>&1; echo exit=$?");
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_LT(seconds, 30.0);
+        EXPECT_LT(PeakKiB(RUSAGE_CHILDREN), kCapKiB);
+        EXPECT_EQ(FileDigest(f.image), digest);
+
+        const std::string roots = RunTool("cd '" + out.path() + "' && find . -name big.txt");
+        ASSERT_FALSE(roots.empty()) << output;
+        const std::string root = out.path() + "/" + roots.substr(0, roots.rfind("/docs/big.txt"));
+        for (const auto& [name, content] : fixture.contents) {
+            if (name != "a.txt") {
+                EXPECT_TRUE(ReadFileBytes(root + "/" + name) == content) << name;
+            }
+        }
+        const std::string a = ReadFileBytes(root + "/a.txt");
+        EXPECT_EQ(a, c.decoded ? inlineText : std::string()) << output.substr(0, 2000);
+        EXPECT_NE(output.find("exit=1"), std::string::npos) << output.substr(0, 2000);
+        if (c.listed == 0) {
+            // Nothing claimed, nothing missing: an empty file.
+            EXPECT_NE(output.find("; 1 incomplete: /Disk/docs/big.txt; 0 failed"), std::string::npos);
+            continue;
+        }
+        // docs/big.txt decodes short by the fixture's making: it is
+        // incomplete as well.
+        const auto summary = LinesWith(output, "recovered ");
+        ASSERT_EQ(summary.size(), 1u) << output.substr(0, 2000);
+        EXPECT_NE(summary[0].find("; 2 incomplete: /Disk/a.txt, /Disk/docs/big.txt; 0 failed"), std::string::npos)
+            << summary[0];
+        const auto note = LinesWith(output, "a.txt: incomplete, " + std::to_string(c.decoded ? inlineText.size() : 0) +
+                                                " of " + std::to_string(c.listed) + " bytes");
+        ASSERT_EQ(note.size(), 1u) << output.substr(0, 2000);
+        EXPECT_NE(note[0].find("could not be read"), std::string::npos) << note[0];
+        // One line per distinct failure, not one per chunk; no stale errno.
+        EXPECT_LE(LinesWith(output, "RecoverTo").size(), 4u) << output.substr(0, 2000);
+        EXPECT_EQ(output.find("File exists"), std::string::npos);
+        EXPECT_LT(output.size(), 16000u);
+    }
 }

@@ -6,8 +6,12 @@
 #include <memory>
 #include <string>
 #include <unordered_set>
+#include <vector>
+
+#include <sys/stat.h>
 
 #include "BridgeUtil.h"
+#include "DataRecovery.h"
 #include "IFileNode.h"
 #include "IProgress.h"
 #include "IRecovery.h"
@@ -16,6 +20,8 @@ namespace {
 
 constexpr unsigned kWriteFailedKind = 0xD03;
 constexpr unsigned kNoDataKind = 0xD02;
+// The summary names this many partly recovered files.
+constexpr size_t kNamedIncomplete = 10;
 
 // The progress sink of one file's copy. Nobody is there to free space on a
 // full destination, so the copy is stopped at the first failed write.
@@ -62,6 +68,7 @@ int CliRecoverFound(const CliOptions& options, IRecoveryController* controller,
     std::unordered_set<IFileNode*> seen;
     CCliRecoveryProgress progress;
     unsigned long long recovered = 0, failed = 0;
+    std::vector<std::string> incomplete;
 
     for (IFileNode* node : delivered) {
         if (!node || !seen.insert(node).second || !node->IsNodeShow() || node->IsDirectory())
@@ -90,6 +97,12 @@ int CliRecoverFound(const CliOptions& options, IRecoveryController* controller,
         // An empty file has no reader and is written empty: that counts.
         if (!IsResultFailure(rc) || (ResultKind(rc) == kNoDataKind && node->GetFileSize() == 0)) {
             ++recovered;
+        } else if (ResultKind(rc) == CDataRecovery::kKindPartlyRecovered) {
+            struct stat st {};
+            const long long have = path && stat(path, &st) == 0 ? static_cast<long long>(st.st_size) : 0;
+            incomplete.push_back(Describe(node));
+            std::fprintf(stderr, "vantrel-cli: %s: incomplete, %lld of %lld bytes in %s: %s\n",
+                         incomplete.back().c_str(), have, node->GetFileSize(), path, DescribeRecoveryResult(rc));
         } else {
             ++failed;
             std::fprintf(stderr, "vantrel-cli: %s: not recovered to %s: %s\n", Describe(node).c_str(),
@@ -99,6 +112,16 @@ int CliRecoverFound(const CliOptions& options, IRecoveryController* controller,
         if (reader)
             reader->Release();
     }
-    std::fprintf(stderr, "recovered %llu files, %llu failed\n", recovered, failed);
-    return failed == 0 ? CLI_OK : CLI_ENGINE_ERROR;
+    if (incomplete.empty()) {
+        std::fprintf(stderr, "recovered %llu files, %llu failed\n", recovered, failed);
+    } else {
+        std::string names;
+        for (size_t i = 0; i < incomplete.size() && i < kNamedIncomplete; ++i)
+            names += (i ? ", " : "") + incomplete[i];
+        if (incomplete.size() > kNamedIncomplete)
+            names += ", and " + std::to_string(incomplete.size() - kNamedIncomplete) + " more";
+        std::fprintf(stderr, "recovered %llu files; %zu incomplete: %s; %llu failed\n", recovered, incomplete.size(),
+                     names.c_str(), failed);
+    }
+    return failed == 0 && incomplete.empty() ? CLI_OK : CLI_ENGINE_ERROR;
 }

@@ -140,8 +140,10 @@ char* CopyOut(const std::string& text)
 std::string MakeSafePathComponent(const std::string& raw)
 {
     std::string name = raw;
+    // A slash would split the name, a control character (a newline, an
+    // escape sequence) would reach terminals and scripts that list it.
     for (char& c : name)
-        if (c == '/')
+        if (c == '/' || (static_cast<unsigned char>(c) < 0x20) || c == 0x7f)
             c = '_';
     if (name.empty())
         return "_";
