@@ -213,6 +213,7 @@ int CCompressFileReader::RecoverCompressFile(const std::list<tagCompressDataRun>
 {
     m_bStopped = false;
     m_bWriteFailed = false;
+    m_bEndedShort = false;
     _PROGRESS_INFO info{};
     info.u64Total = static_cast<uint64_t>(m_llDataSize);
     long long remaining = size;
@@ -250,6 +251,7 @@ int CCompressFileReader::RecoverCompressFile(const std::list<tagCompressDataRun>
         if (m_pProgress)
             m_pProgress->UpdateProgress(&info);
     }
+    m_bEndedShort = remaining > 0 && !m_bStopped;
     return 1;
 }
 
@@ -281,7 +283,7 @@ int CCompressFileReader::Recovery(const char* path, IProgress* progress, bool& f
         ok = RecoverCompressFile(pieces, m_llDataSize);
         // Trailing zeros are a hole until the file gets its length; a stopped
         // copy keeps what was put out.
-        if (ok && ftruncate(fd, m_bStopped ? m_llOutPos : m_llDataSize) != 0)
+        if (ok && ftruncate(fd, m_bStopped || m_bEndedShort ? m_llOutPos : m_llDataSize) != 0)
             ok = 0;
     }
     m_iOutFd = -1;

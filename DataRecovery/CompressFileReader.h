@@ -39,6 +39,9 @@ public:
     // nothing written) for resident data, which the caller copies itself.
     // The sink's Continued() is asked between units.
     int Recovery(const char* path, IProgress* progress, bool& fallback);
+    // After Recovery to a path: whether the extents ended before the file's
+    // size (the file then ends with its last data).
+    bool EndedShort() const { return m_bEndedShort; }
     // The first size decoded bytes into buffer; 1 on success.
     int Recovery(char* buffer, int size, IProgress* progress);
 
@@ -75,6 +78,7 @@ private:
     long long m_llOutPos = 0;   // decoded bytes put out so far
     bool m_bWriteFailed = false;
     bool m_bStopped = false;
+    bool m_bEndedShort = false;
     std::vector<unsigned char> m_vecIn;
     std::vector<unsigned char> m_vecOut;
 };

@@ -383,9 +383,15 @@ ResultCode CDataRecovery::RecoverTo(const char* path, IProgress* progress, int s
             return kErrSizeForCompressed;
         }
         bool fallback = false;
-        if (!static_cast<CCompressFileReader*>(m_pReader)->Recovery(path, progress, fallback)) {
+        auto* lznt1 = static_cast<CCompressFileReader*>(m_pReader);
+        if (!lznt1->Recovery(path, progress, fallback)) {
             CatchExeception::WriteLog("%s %d\r\n", "RecoverTo", __LINE__);
             return kErrCompressedCopy;
+        }
+        if (!fallback && lznt1->EndedShort()) {
+            CatchExeception::WriteLog("%s:%d [%s] %s\n", "RecoverTo", __LINE__, path,
+                                      DescribeRecoveryResult(kErrPartDeviceEnd));
+            return kErrPartDeviceEnd;
         }
         if (!fallback)
             return 0;

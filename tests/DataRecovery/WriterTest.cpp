@@ -641,6 +641,19 @@ TEST(writer_lznt1, CompressedFilesGoThroughTheLznt1Reader)
     EXPECT_EQ(writer.RecoverTo(path.c_str(), nullptr, 0), 0u);
     EXPECT_TRUE(ReadFileBytes(path) == image->Oracle("mixed.bin"));
 
+    // A size far beyond its extents (a damaged record): the file ends with
+    // its data and is reported incomplete, not grown to the claim.
+    auto huge = image->MakeNode("mixed.bin");
+    huge->m_size = 1LL << 40;
+    copy = writer.SetRecoverNode(huge.get());
+    ASSERT_NE(copy, nullptr);
+    copy->Release();
+    EXPECT_EQ(writer.RecoverTo(path.c_str(), nullptr, 0), CDataRecovery::kErrPartDeviceEnd);
+    ASSERT_LT(SizeOf(path), 1LL << 30);
+    const std::string claimedMore = ReadFileBytes(path);
+    EXPECT_GE(claimedMore.size(), image->Oracle("mixed.bin").size());
+    EXPECT_TRUE(claimedMore.compare(0, image->Oracle("mixed.bin").size(), image->Oracle("mixed.bin")) == 0);
+
     // With 8 KiB clusters compressed units cannot be decoded: kind 1.
     CSearchedPartitionInfo big = MakePartition(16, 0, FS_NTFS);
     std::vector<CSearchedPartitionInfo*> bigList = {&big};
