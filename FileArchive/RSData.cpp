@@ -1,8 +1,16 @@
 #include "RSData.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <limits>
+#include <string>
 
 #include "CRC.h"
 #include "ResultCode.h"
@@ -90,9 +98,65 @@ void StoreFrameHeader(const tagGUIDSIGN& sign, const tagGUIDSIGN& id, uint32_t s
     throw CRSException(error);
 }
 
+void StoreU64(unsigned char* p, uint64_t v)
+{
+    StoreU32(p, static_cast<uint32_t>(v));
+    StoreU32(p + 4, static_cast<uint32_t>(v >> 32));
+}
+
+uint64_t LoadU64(const unsigned char* p)
+{
+    return static_cast<uint64_t>(LoadU32(p)) | (static_cast<uint64_t>(LoadU32(p + 4)) << 32);
+}
+
+// No writer lists more frames than this; a larger count is damage.
+constexpr uint32_t kMaxChecksumEntries = 65536;
+
+// Where a file being written under another name lives until it is committed:
+// beside the target, so that the rename stays on one file system.
+std::string ReplacementName(const std::string& target, unsigned int attempt)
+{
+    static std::atomic<unsigned int> s_counter{0};
+    const size_t slash = target.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    return dir + "." + base + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(s_counter++) + "-" +
+           std::to_string(attempt);
+}
+
+// Pushes a rename in dir to the storage device; failure changes nothing the
+// caller can act on.
+void SyncFolderOf(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? std::string(".") : slash == 0 ? std::string("/")
+                                                                                       : path.substr(0, slash);
+    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    fsync(fd);
+    close(fd);
+}
+
 }  // namespace
 
 CRSData::CRSData(RSMode mode) : m_eMode(mode) {}
+
+CRSData::~CRSData()
+{
+    DiscardReplacement();
+}
+
+void CRSData::DiscardReplacement()
+{
+    if (m_strTarget.empty())
+        return;
+    const std::string temp = m_file.GetPath();
+    m_file.Close();
+    if (!temp.empty())
+        unlink(temp.c_str());
+    m_strTarget.clear();
+}
 
 void CRSData::ClearFrame()
 {
@@ -103,11 +167,18 @@ void CRSData::ClearFrame()
     m_dwFrameAvailable = 0;
 }
 
-int CRSData::StartRS(const char* path, int truncate)
+void CRSData::Reset()
 {
     if (m_file.IsOpen())
         EndRS();
     ClearFrame();
+    m_vecSums.clear();
+    m_bChecksumWritten = false;
+}
+
+int CRSData::StartRS(const char* path, int truncate)
+{
+    Reset();
     if (!path || !*path)
         return 0;
     int mode = CStdFile::OPEN_READ;
@@ -117,10 +188,86 @@ int CRSData::StartRS(const char* path, int truncate)
     return m_file.IsOpen() ? 1 : 0;
 }
 
+int CRSData::StartRSReplacing(const char* path)
+{
+    if (m_eMode != RS_MODE_WRITE || !path || !*path)
+        return 0;
+    struct stat st;
+    if (lstat(path, &st) == 0 && !S_ISREG(st.st_mode))
+        return StartRS(path, 1);
+    Reset();
+    for (unsigned int attempt = 0; attempt < 64; ++attempt) {
+        if (m_file.CreateNew(ReplacementName(path, attempt).c_str())) {
+            m_strTarget = path;
+            return 1;
+        }
+        if (errno != EEXIST)
+            return 0;
+    }
+    return 0;
+}
+
 int CRSData::EndRS()
 {
     ClearFrame();
+    if (!m_strTarget.empty()) {
+        // Never committed: the half-made file goes, the target stays.
+        DiscardReplacement();
+        return 1;
+    }
     return m_file.Close();
+}
+
+int CRSData::WriteChecksumFrame()
+{
+    if (m_eMode != RS_MODE_WRITE || !m_file.IsOpen() || m_bChecksumWritten)
+        return 0;
+    if (m_bFrameOpen)
+        CloseFrame();
+    std::vector<unsigned char> payload(m_vecSums.size() * kRSChecksumEntrySize + kRSChecksumTrailerSize);
+    unsigned char* p = payload.data();
+    for (const FRAMESUM& sum : m_vecSums) {
+        std::memcpy(p, sum.guidId.u8Bytes, 16);
+        StoreU64(p + 16, sum.u64Offset);
+        StoreU32(p + 24, sum.dwLength);
+        StoreU32(p + 28, sum.dwCRC);
+        p += kRSChecksumEntrySize;
+    }
+    StoreU32(p, static_cast<uint32_t>(m_vecSums.size()));
+    StoreU32(p + 4, CCRC::RunCRC32(0, payload.data(), payload.size() - 4));
+
+    unsigned char raw[kRSFrameHeaderSize];
+    StoreFrameHeader(_frSignPub, _frFrameChecksums, static_cast<uint32_t>(payload.size()), raw);
+    const bool ok = m_file.SeekToEnd() >= 0 && m_file.Write(raw, sizeof(raw)) &&
+                    m_file.Write(payload.data(), static_cast<unsigned int>(payload.size())) && m_file.Flush();
+    m_bChecksumWritten = ok;
+    return ok ? 1 : 0;
+}
+
+int CRSData::CommitRS()
+{
+    if (m_eMode != RS_MODE_WRITE || !m_file.IsOpen())
+        return 0;
+    bool ok = true;
+    try {
+        ok = m_bChecksumWritten || WriteChecksumFrame() == 1;
+    } catch (const CRSException&) {
+        ok = false;
+    }
+    ok = m_file.Sync() == 1 && ok;
+    const std::string written = m_file.GetPath();
+    ClearFrame();
+    ok = m_file.Close() == 1 && ok;
+    if (m_strTarget.empty())
+        return ok ? 1 : 0;
+    const std::string target = std::move(m_strTarget);
+    m_strTarget.clear();
+    if (ok && rename(written.c_str(), target.c_str()) == 0) {
+        SyncFolderOf(target);
+        return 1;
+    }
+    unlink(written.c_str());
+    return 0;
 }
 
 int CRSData::CheckFile()
@@ -244,6 +391,7 @@ int CRSData::OpenFrame(const tagGUIDSIGN& id)
     m_curFrame.dwSize = 0;
     m_u64FramePos = static_cast<unsigned long long>(end);
     m_dwFrameRead = 0;
+    m_file.StartWriteCRC(end + kRSFrameHeaderSize);
     m_bFrameOpen = true;
     return 1;
 }
@@ -290,6 +438,7 @@ int CRSData::CloseFrame()
         ClearFrame();
         return 1;
     }
+    m_vecSums.push_back({m_curFrame.guidId, m_u64FramePos, m_curFrame.dwSize, m_file.TakeWriteCRC()});
     unsigned char raw[kRSFrameHeaderSize];
     StoreFrameHeader(m_curFrame.guidSign, m_curFrame.guidId, m_curFrame.dwSize, raw);
     bool ok = m_file.Flush() && m_file.Seek(static_cast<long long>(m_u64FramePos)) &&
@@ -385,6 +534,129 @@ int CRSData::WriteCurFrame(const void* data, unsigned int size)
         return 0;
     m_curFrame.dwSize += size;
     return 1;
+}
+
+bool CRSData::FileCRC(unsigned long long offset, unsigned long long length, uint32_t& crc)
+{
+    // Whole buffers go straight from the file into this one.
+    std::vector<unsigned char> block(static_cast<size_t>(std::min<unsigned long long>(length, CStdFile::kBufferSize)));
+    crc = 0;
+    if (!m_file.Seek(static_cast<long long>(offset)))
+        return false;
+    while (length > 0) {
+        const auto n = static_cast<unsigned int>(std::min<unsigned long long>(length, block.size()));
+        if (m_file.Read(block.data(), n) != n)
+            return false;
+        crc = CCRC::RunCRC32(crc, block.data(), n);
+        length -= n;
+    }
+    return true;
+}
+
+RSIntegrity CRSData::CheckIntegrity(RSIntegrityReport& report)
+{
+    report = RSIntegrityReport();
+    if (m_eMode != RS_MODE_READ)
+        Throw(RS_ERROR_WRONG_MODE);
+    ClearFrame();
+    auto damaged = [&report](const tagGUIDSIGN& id) {
+        report.eState = RS_INTEGRITY_DAMAGED;
+        if (std::find(report.vecDamaged.begin(), report.vecDamaged.end(), id) == report.vecDamaged.end())
+            report.vecDamaged.push_back(id);
+        return report.eState;
+    };
+    const long long length = m_file.GetLength();
+    if (length < static_cast<long long>(kRSFileHeaderSize)) {
+        report.bTruncated = true;
+        report.eState = RS_INTEGRITY_DAMAGED;
+        return report.eState;
+    }
+    const auto fileLength = static_cast<unsigned long long>(length);
+
+    // The frames as a reader walks them: each must end inside the file.
+    bool walkedChecksums = false;
+    for (unsigned long long pos = kRSFileHeaderSize; pos < fileLength;) {
+        unsigned char raw[kRSFrameHeaderSize];
+        if (fileLength - pos < kRSFrameHeaderSize || !m_file.Seek(static_cast<long long>(pos)) ||
+            m_file.Read(raw, sizeof(raw)) != sizeof(raw)) {
+            report.bTruncated = true;
+            report.eState = RS_INTEGRITY_DAMAGED;
+            break;
+        }
+        tagGUIDSIGN id;
+        std::memcpy(id.u8Bytes, raw + kFrmId, 16);
+        const uint32_t size = LoadU32(raw + kFrmSize);
+        walkedChecksums = walkedChecksums || id == _frFrameChecksums;
+        if (size > fileLength - pos - kRSFrameHeaderSize) {
+            report.bTruncated = true;
+            damaged(id);
+            break;
+        }
+        pos += kRSFrameHeaderSize + size;
+    }
+
+    // The checksum frame ends the file: found from the end, so that a damaged
+    // frame size earlier cannot hide it, and known by its own CRC, so that a
+    // damaged header of it cannot make the file pass for an older one.
+    unsigned char trailer[kRSChecksumTrailerSize];
+    const unsigned long long minimum = kRSFileHeaderSize + kRSFrameHeaderSize + kRSChecksumTrailerSize;
+    uint32_t entries = 0;
+    unsigned long long sumsPos = 0;
+    std::vector<unsigned char> sums;
+    bool found = false;
+    if (fileLength >= minimum && m_file.Seek(static_cast<long long>(fileLength - sizeof(trailer))) &&
+        m_file.Read(trailer, sizeof(trailer)) == sizeof(trailer)) {
+        entries = LoadU32(trailer);
+        const unsigned long long payload =
+            static_cast<unsigned long long>(entries) * kRSChecksumEntrySize + kRSChecksumTrailerSize;
+        if (entries <= kMaxChecksumEntries && payload <= fileLength - kRSFileHeaderSize - kRSFrameHeaderSize) {
+            sumsPos = fileLength - payload - kRSFrameHeaderSize;
+            sums.resize(static_cast<size_t>(payload));
+            found = m_file.Seek(static_cast<long long>(sumsPos + kRSFrameHeaderSize)) &&
+                    m_file.Read(sums.data(), static_cast<unsigned int>(sums.size())) == sums.size() &&
+                    LoadU32(sums.data() + sums.size() - 4) == CCRC::RunCRC32(0, sums.data(), sums.size() - 4);
+        }
+    }
+    if (!found) {
+        if (walkedChecksums)
+            damaged(_frFrameChecksums);
+        return report.eState;
+    }
+    unsigned char sumsHeader[kRSFrameHeaderSize];
+    if (!m_file.Seek(static_cast<long long>(sumsPos)) || m_file.Read(sumsHeader, sizeof(sumsHeader)) != sizeof(sumsHeader) ||
+        std::memcmp(sumsHeader + kFrmSign, _frSignPub.u8Bytes, 16) != 0 ||
+        std::memcmp(sumsHeader + kFrmId, _frFrameChecksums.u8Bytes, 16) != 0 ||
+        LoadU32(sumsHeader + kFrmSize) != sums.size())
+        return damaged(_frFrameChecksums);
+    // The file ends where it was written to end; a frame that seemed to run
+    // past it has a damaged header, found below.
+    report.bTruncated = false;
+
+    // The listed frames must follow one another from the file header to the
+    // checksum frame, each with the header and payload it was written with.
+    unsigned long long expected = kRSFileHeaderSize;
+    for (uint32_t i = 0; i < entries; ++i) {
+        const unsigned char* e = sums.data() + static_cast<size_t>(i) * kRSChecksumEntrySize;
+        tagGUIDSIGN id;
+        std::memcpy(id.u8Bytes, e, 16);
+        const uint64_t offset = LoadU64(e + 16);
+        const uint32_t size = LoadU32(e + 24);
+        if (offset != expected || sumsPos - offset < kRSFrameHeaderSize || size > sumsPos - offset - kRSFrameHeaderSize)
+            return damaged(_frFrameChecksums);
+        unsigned char raw[kRSFrameHeaderSize];
+        uint32_t crc = 0;
+        if (!m_file.Seek(static_cast<long long>(offset)) || m_file.Read(raw, sizeof(raw)) != sizeof(raw) ||
+            std::memcmp(raw + kFrmSign, _frSignPub.u8Bytes, 16) != 0 || std::memcmp(raw + kFrmId, id.u8Bytes, 16) != 0 ||
+            LoadU32(raw + kFrmSize) != size || !FileCRC(offset + kRSFrameHeaderSize, size, crc) ||
+            crc != LoadU32(e + 28))
+            damaged(id);
+        expected = offset + kRSFrameHeaderSize + size;
+    }
+    if (expected != sumsPos)
+        return damaged(_frFrameChecksums);
+    if (report.eState != RS_INTEGRITY_DAMAGED)
+        report.eState = RS_INTEGRITY_SOUND;
+    return report.eState;
 }
 
 int CRSData::FlushBuffer()

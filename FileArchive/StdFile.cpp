@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "CRC.h"
+
 namespace {
 
 // Largest single transfer handed to the kernel.
@@ -86,9 +88,23 @@ int CStdFile::Open(const char* path, int mode)
     do {
         fd = open(path, flags, 0666);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        return 0;
+    return fd < 0 ? 0 : Adopt(fd, path);
+}
 
+int CStdFile::CreateNew(const char* path)
+{
+    Close();
+    if (!path || !*path)
+        return 0;
+    int fd;
+    do {
+        fd = open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    return fd < 0 ? 0 : Adopt(fd, path);
+}
+
+int CStdFile::Adopt(int fd, const char* path)
+{
     m_iFd = fd;
     m_strPath = path;
     m_llPos = 0;
@@ -122,7 +138,9 @@ void CStdFile::DropBuffer()
 bool CStdFile::FlushPending()
 {
     if (m_bDirty && m_nBufLen > 0 && !m_bFailed) {
-        if (!WriteAll(m_iFd, m_pBuffer.get(), m_nBufLen, m_llBufStart))
+        if (WriteAll(m_iFd, m_pBuffer.get(), m_nBufLen, m_llBufStart))
+            AddWrittenToCRC(m_pBuffer.get(), m_nBufLen, m_llBufStart);
+        else
             m_bFailed = true;
     }
     if (m_bDirty)
@@ -135,6 +153,45 @@ int CStdFile::Flush()
     if (m_iFd < 0)
         return m_bFailed ? 0 : 1;
     return FlushPending() ? 1 : 0;
+}
+
+int CStdFile::Sync()
+{
+    if (m_iFd < 0 || !FlushPending())
+        return 0;
+    int rc;
+    do {
+        rc = fsync(m_iFd);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0)
+        m_bFailed = true;
+    return rc == 0 ? 1 : 0;
+}
+
+void CStdFile::StartWriteCRC(long long offset)
+{
+    m_bCRCOn = true;
+    m_llCRCNext = offset;
+    m_dwCRC = 0;
+}
+
+uint32_t CStdFile::TakeWriteCRC()
+{
+    FlushPending();
+    m_bCRCOn = false;
+    return m_dwCRC;
+}
+
+void CStdFile::AddWrittenToCRC(const unsigned char* data, size_t size, long long offset)
+{
+    if (!m_bCRCOn)
+        return;
+    const long long end = offset + static_cast<long long>(size);
+    if (offset > m_llCRCNext || end <= m_llCRCNext)
+        return;  // not the bytes that continue the checksummed run
+    const auto skip = static_cast<size_t>(m_llCRCNext - offset);
+    m_dwCRC = CCRC::RunCRC32(m_dwCRC, data + skip, size - skip);
+    m_llCRCNext = end;
 }
 
 unsigned int CStdFile::Read(void* buffer, unsigned int size)
@@ -209,6 +266,7 @@ int CStdFile::Write(const void* data, unsigned int size)
                 DropBuffer();
                 return 0;
             }
+            AddWrittenToCRC(in, left, m_llPos);
             m_llPos += static_cast<long long>(left);
             m_llBufStart = m_llPos;
             break;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -32,6 +33,9 @@ public:
     // refuse a symbolic link at the path; no mode changes an existing file's
     // permissions. Returns 1 when the file is open.
     int Open(const char* path, int mode);
+    // Creates a new file at path for reading and writing (0666 under the
+    // umask); fails when anything, a symbolic link included, is there.
+    int CreateNew(const char* path);
     // Writes what is buffered and closes; 1 when every written byte reached
     // the file. A file that is not open closes successfully.
     int Close();
@@ -48,6 +52,15 @@ public:
     int Write(const void* data, unsigned int size);
     // Writes what is buffered; 0 when that or an earlier write failed.
     int Flush();
+    // Flush, then waits until the file's data is on the storage device.
+    int Sync();
+
+    // The CRC-32 of the bytes written from offset on, in order, as they
+    // reach the file (so that it runs over whole buffers); bytes rewritten
+    // before the run's end are not counted again. TakeWriteCRC flushes and
+    // ends the run.
+    void StartWriteCRC(long long offset);
+    uint32_t TakeWriteCRC();
 
     // Seeking writes what is buffered first; 0 when that fails or the offset
     // is negative.
@@ -60,7 +73,9 @@ public:
     long long GetLength();
 
 private:
+    int Adopt(int fd, const char* path);
     bool FlushPending();
+    void AddWrittenToCRC(const unsigned char* data, size_t size, long long offset);
     void DropBuffer();
 
     int m_iFd = -1;
@@ -71,4 +86,7 @@ private:
     size_t m_nBufLen = 0;                        // valid bytes in the buffer
     bool m_bDirty = false;                       // buffer holds writes not yet in the file
     bool m_bFailed = false;
+    bool m_bCRCOn = false;
+    long long m_llCRCNext = 0;                   // the next offset the CRC takes
+    uint32_t m_dwCRC = 0;
 };

@@ -30,9 +30,14 @@ void CDataRunList::AddDataRun(const DataRun* run)
     if (!run)
         return;
     if (!m_runs.empty()) {
+        // Runs that continue one another become one; sums that do not fit
+        // (damaged input) are never formed, the run is kept on its own.
         DataRun& last = m_runs.back();
-        if (last.llStart >= 0 && run->llStart >= 0 && last.llStart + last.llLength == run->llStart) {
-            last.llLength += run->llLength;
+        long long end = 0;
+        long long merged = 0;
+        if (last.llStart >= 0 && run->llStart >= 0 && !__builtin_add_overflow(last.llStart, last.llLength, &end) &&
+            end == run->llStart && !__builtin_add_overflow(last.llLength, run->llLength, &merged)) {
+            last.llLength = merged;
             return;
         }
     }

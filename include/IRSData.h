@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <exception>
+#include <vector>
 
 // A 16-byte identifier, kept in file byte order.
 struct tagGUIDSIGN {
@@ -25,6 +26,35 @@ static_assert(sizeof(tagGUIDSIGN) == 16);
 // Leads the file header and every frame header.
 inline constexpr tagGUIDSIGN _frSignPub = {{0xea, 0xf4, 0xb3, 0x1c, 0x05, 0x43, 0xb6, 0x4a,
                                              0xb4, 0xb8, 0x24, 0x4a, 0x33, 0xd9, 0x13, 0xbb}};
+
+// The checksum frame, written last: for every other frame of the file, in
+// file order, its identifier (16 bytes), the u64 offset of its frame header,
+// its u32 payload length and the u32 CRC-32 (as zlib's crc32) of its payload;
+// then the u32 number of those entries and the u32 CRC-32 of everything
+// before it in this payload. Readers that do not know it skip it as any
+// unknown frame.
+inline constexpr tagGUIDSIGN _frFrameChecksums = {{0x3b, 0x8e, 0x51, 0xc7, 0xd2, 0x49, 0x0f, 0x4a,
+                                                   0x96, 0x1d, 0x7e, 0xa2, 0xc4, 0x58, 0xe0, 0x19}};
+inline constexpr unsigned int kRSChecksumEntrySize = 32;
+inline constexpr unsigned int kRSChecksumTrailerSize = 8;
+
+// What the checksum frame says of a file's frames.
+enum RSIntegrity : int {
+    RS_INTEGRITY_UNVERIFIED = 0,  // no checksum frame (an older file); nothing found wrong
+    RS_INTEGRITY_SOUND = 1,       // every frame matches its checksum
+    RS_INTEGRITY_DAMAGED = 2,     // see the report
+};
+
+struct RSIntegrityReport {
+    RSIntegrity eState = RS_INTEGRITY_UNVERIFIED;
+    // Frames whose payload or frame header does not match the checksum
+    // frame, or that run past the end of the file; _frFrameChecksums when
+    // the checksum frame itself is damaged or the frames are not the ones
+    // it lists.
+    std::vector<tagGUIDSIGN> vecDamaged;
+    // The file ends inside a frame.
+    bool bTruncated = false;
+};
 
 // Sizes and fixed values of the stored layout.
 inline constexpr unsigned int kRSFileHeaderSize = 132;
@@ -111,4 +141,13 @@ public:
     // Reads exactly size bytes of the open frame, or throws error 5 and
     // consumes nothing when fewer remain.
     virtual int ReadCurFrameExact(void* buffer, unsigned int size) = 0;
+
+    // Read mode: checks every frame against the checksum frame and the file's
+    // length (closing any open frame). A stream that keeps no checksums
+    // reports every file as unverified.
+    virtual RSIntegrity CheckIntegrity(RSIntegrityReport& report)
+    {
+        report = RSIntegrityReport();
+        return report.eState;
+    }
 };

@@ -273,9 +273,22 @@ TEST_F(SaveRestore, LoadErrorsAreReported)
     EXPECT_EQ(Load(bad), SCAN_RESULT_BAD_HEADER);
     EXPECT_TRUE(FoundFiles().empty());
 
-    // The device frame names a device of another size and name: none matches.
+    // A saved file checks its frames: a changed device frame is damage.
     f = bytes;
     const size_t device = 132 + 36 + 12 + 36;
+    f[device + 8] = 7;
+    write(f);
+    EXPECT_EQ(Load(bad), SCAN_RESULT_BAD_DEVICE);
+    EXPECT_TRUE(FoundFiles().empty());
+
+    // The same changes in a file of an older build, which has no checksum
+    // frame (the last frame; its payload ends with the entry count and its
+    // own CRC). A device of another size and name: none matches.
+    uint32_t entries = 0;
+    for (int i = 3; i >= 0; --i)
+        entries = (entries << 8) | static_cast<unsigned char>(bytes[bytes.size() - 8 + i]);
+    const std::string older = bytes.substr(0, bytes.size() - 36 - 32 * entries - 8);
+    f = older;
     f[device + 7] = 0x40;
     f[device + 24] ^= 0x20;  // "bRIDGEVOL"
     write(f);
@@ -283,11 +296,19 @@ TEST_F(SaveRestore, LoadErrorsAreReported)
     EXPECT_TRUE(FoundFiles().empty());
 
     // Moved indices: still found by name, file system and size.
-    f = bytes;
+    f = older;
     f[device + 8] = 7;
     write(f);
     EXPECT_EQ(Load(bad), 0);
     EXPECT_EQ(FoundFiles().size(), 6u);
+
+    // Its node trees changed: nothing shows it, the file loads as it reads.
+    // With the checksum frame the same change loads nothing and says so.
+    f = bytes;
+    f[bytes.size() - 36 - 32 * entries - 8 - 20] ^= 0x01;
+    write(f);
+    EXPECT_EQ(Load(bad), SCAN_RESULT_DAMAGED_TREES);
+    EXPECT_TRUE(FoundFiles().empty());
 
     // A file cut inside its node trees loads what came before and says so.
     write(bytes.substr(0, bytes.size() - 300));

@@ -823,6 +823,13 @@ TEST_F(ScanResultFile, CraftedTreesEndInDamage)
         {"partition kind 5", [](auto& t) { t[1].partitions[0].first = 5; }, std::nullopt, 0, true},
         {"run count 0xFFFFFFFF", [](auto& t) { t[1].nodes[1].runCount = 0xFFFFFFFF; }, std::nullopt, 1, true},
         {"run count 65536", [](auto& t) { t[1].nodes[1].runCount = 65536; }, std::nullopt, 1, true},
+        // Runs whose end does not fit in 64 bits, or of a negative length,
+        // are never handed to a run list (they would overflow its sums).
+        {"run end past 2^63",
+         [](auto& t) { t[1].nodes[1].runs = {{10, 0x7FFFFFFFFFFFFFFFull}, {5, 1}}; }, std::nullopt, 1, true},
+        {"negative run length", [](auto& t) { t[1].nodes[1].runs = {{10, ~0ull}}; }, std::nullopt, 1, true},
+        {"sparse run of any start kept",
+         [](auto& t) { t[1].nodes[1].runs = {{~0ull, 8}, {0x7FFFFFFFFFFFFFF0ull, 15}}; }, std::nullopt, 3, false},
         {"run count past frame by one",
          [](auto& t) { t[1].nodes[2].runCount = 2; }, std::nullopt, 2, true},
         {"name length 0xFFFFFFFF", [](auto& t) { t[1].nodes[2].nameLength = 0xFFFFFFFF; }, std::nullopt, 2, true},

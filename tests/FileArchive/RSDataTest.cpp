@@ -1,6 +1,7 @@
 // The framed scan-result stream: stored bytes, checksums, error numbers,
 // untrusted sizes, buffering and how the file is opened.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -629,4 +630,217 @@ TEST(RSDataFile, FramesBeyondFourGiB)
     EXPECT_TRUE(headAfter == head);
 
     EXPECT_EQ(ReadFrame(big, kIdDevice), "payload-B");
+}
+
+// ---- frame checksums ------------------------------------------------------------
+
+namespace {
+
+// A committed stream of the given frames, as a save writes it.
+void WriteChecked(const std::string& path, const Frames& frames)
+{
+    CRSData w(RS_MODE_WRITE);
+    ASSERT_EQ(w.StartRSReplacing(path.c_str()), 1);
+    ASSERT_EQ(w.WriteFileHeader(MakeHeader(1)), 1);
+    for (const auto& [id, payload] : frames) {
+        ASSERT_EQ(w.OpenFrame(id), 1);
+        // In pieces of every size, so that the checksum sees them as the
+        // buffer pushes them out, not as they were handed in.
+        for (size_t at = 0, n = 1; at < payload.size(); at += n, n = n * 3 + 1)
+            ASSERT_EQ(w.WriteCurFrame(payload.data() + at, static_cast<unsigned>(std::min(n, payload.size() - at))), 1);
+        ASSERT_EQ(w.CloseFrame(), 1);
+    }
+    ASSERT_EQ(w.CommitRS(), 1);
+}
+
+RSIntegrityReport Check(const std::string& path)
+{
+    CRSData r(RS_MODE_READ);
+    RSIntegrityReport report;
+    EXPECT_EQ(r.StartRS(path.c_str(), 0), 1);
+    EXPECT_EQ(r.CheckIntegrity(report), report.eState);
+    return report;
+}
+
+std::vector<std::string> FilesIn(const std::string& dir)
+{
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+Frames ThreeFrames()
+{
+    std::string big(300000, '\0');
+    for (size_t i = 0; i < big.size(); ++i)
+        big[i] = static_cast<char>(i * 131 + (i >> 9));
+    return {{kIdKind, U32(8) + U32(0) + U32(0)}, {kIdDevice, std::string(40, 'd')}, {kIdNodes, big}};
+}
+
+}  // namespace
+
+TEST(RSDataCrc, Crc32IsZlibsAtEveryLengthAndAlignment)
+{
+    std::string data(5000, '\0');
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>((i * 2654435761u) >> 13);
+    const auto* p = reinterpret_cast<const unsigned char*>(data.data());
+    EXPECT_EQ(CCRC::RunCRC32(0, "123456789", 9), 0xCBF43926u);
+    EXPECT_EQ(CCRC::RunCRC32(0, nullptr, 0), 0u);
+    for (size_t length : {0, 1, 15, 16, 63, 64, 65, 79, 80, 127, 128, 1000, 4096, 4999}) {
+        for (size_t offset : {0, 1, 7}) {
+            SCOPED_TRACE(std::to_string(length) + " at " + std::to_string(offset));
+            const uint32_t expected = static_cast<uint32_t>(crc32(0, p + offset, static_cast<uInt>(length)));
+            EXPECT_EQ(CCRC::RunCRC32(0, p + offset, length), expected);
+            // Continued in two pieces.
+            const size_t half = length / 3;
+            EXPECT_EQ(CCRC::RunCRC32(CCRC::RunCRC32(0, p + offset, half), p + offset + half, length - half), expected);
+        }
+    }
+}
+
+TEST(RSDataChecksums, FrameWrittenLastAndSkippedByOlderReaders)
+{
+    TempDir dir;
+    const std::string path = dir / "c.rsf";
+    const Frames frames = ThreeFrames();
+    WriteChecked(path, frames);
+    const std::string bytes = ReadFileBytes(path);
+
+    // The last frame: an entry per frame (id, offset, length, zlib CRC-32),
+    // the count, and the CRC-32 of what precedes it.
+    const size_t sumsPayload = 3 * kRSChecksumEntrySize + kRSChecksumTrailerSize;
+    const size_t sumsAt = bytes.size() - sumsPayload - kRSFrameHeaderSize;
+    EXPECT_EQ(bytes.substr(sumsAt, 36), RawFrame(_frFrameChecksums, sumsPayload, ""));
+    const std::string sums = bytes.substr(sumsAt + 36);
+    size_t offset = kRSFileHeaderSize;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const std::string e = sums.substr(i * 32, 32);
+        const std::string& payload = frames[i].second;
+        EXPECT_EQ(e.substr(0, 16), std::string(reinterpret_cast<const char*>(frames[i].first.u8Bytes), 16));
+        EXPECT_EQ(e.substr(16, 8), U32(static_cast<uint32_t>(offset)) + U32(0));
+        EXPECT_EQ(e.substr(24, 4), U32(static_cast<uint32_t>(payload.size())));
+        EXPECT_EQ(e.substr(28, 4),
+                  U32(static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(payload.data()),
+                                                  static_cast<uInt>(payload.size())))));
+        offset += 36 + payload.size();
+    }
+    EXPECT_EQ(offset, sumsAt);
+    EXPECT_EQ(sums.substr(96, 4), U32(3));
+    EXPECT_EQ(sums.substr(100, 4),
+              U32(static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(sums.data()), 100))));
+
+    // Every frame still reads as before; the new one is just another frame.
+    for (const auto& [id, payload] : frames)
+        EXPECT_EQ(ReadFrame(path, id), payload);
+    const RSIntegrityReport report = Check(path);
+    EXPECT_EQ(report.eState, RS_INTEGRITY_SOUND);
+    EXPECT_TRUE(report.vecDamaged.empty());
+
+    // A file without it is an older file: unverified, nothing wrong.
+    WriteStream(dir / "old.rsf", frames);
+    EXPECT_EQ(Check(dir / "old.rsf").eState, RS_INTEGRITY_UNVERIFIED);
+}
+
+TEST(RSDataChecksums, EveryChangedByteOfTheFramesIsFound)
+{
+    TempDir dir;
+    const std::string good = dir / "good.rsf";
+    Frames frames = ThreeFrames();
+    frames[2].second.resize(700);  // small enough to try every byte
+    WriteChecked(good, frames);
+    const std::string bytes = ReadFileBytes(good);
+    const std::string bad = dir / "bad.rsf";
+    auto write = [&](const std::string& f) { std::ofstream(bad, std::ios::binary | std::ios::trunc) << f; };
+    for (size_t at = kRSFileHeaderSize; at < bytes.size(); ++at) {
+        for (int mode = 0; mode < 2; ++mode) {
+            std::string f = bytes;
+            if (mode == 0)
+                f[at] = static_cast<char>(f[at] ^ 0x01);
+            else
+                for (size_t i = at; i < at + 4 && i < f.size(); ++i)
+                    f[i] = static_cast<char>(0xFF);
+            if (f == bytes)
+                continue;
+            write(f);
+            const RSIntegrityReport report = Check(bad);
+            ASSERT_EQ(report.eState, RS_INTEGRITY_DAMAGED) << "byte " << at << " mode " << mode;
+            ASSERT_FALSE(report.vecDamaged.empty() && !report.bTruncated) << "byte " << at;
+        }
+    }
+    // A flipped payload byte names its own frame.
+    const size_t device = kRSFileHeaderSize + 36 + 12 + 36;
+    std::string f = bytes;
+    f[device + 5] ^= 0x10;
+    write(f);
+    RSIntegrityReport report = Check(bad);
+    ASSERT_EQ(report.vecDamaged.size(), 1u);
+    EXPECT_TRUE(report.vecDamaged[0] == kIdDevice);
+    // Cuts: inside a frame the file is cut short; at a frame's end the
+    // checksum frame is gone and the frames before it read as an older file.
+    for (size_t cut = kRSFileHeaderSize + 1; cut < bytes.size(); ++cut) {
+        write(bytes.substr(0, cut));
+        report = Check(bad);
+        const bool atFrameEnd = cut == device - 36 || cut == device + 40 || cut == device + 40 + 36 + 700;
+        if (atFrameEnd)
+            EXPECT_EQ(report.eState, RS_INTEGRITY_UNVERIFIED) << "cut " << cut;
+        else
+            EXPECT_EQ(report.eState, RS_INTEGRITY_DAMAGED) << "cut " << cut;
+    }
+    // Something appended after the checksum frame: not the file that was
+    // written.
+    write(bytes + RawFrame(kIdOther, 3, "abc"));
+    EXPECT_EQ(Check(bad).eState, RS_INTEGRITY_DAMAGED);
+}
+
+TEST(RSDataChecksums, ReplacingLeavesTheTargetUntilCommitted)
+{
+    TempDir dir;
+    const std::string path = dir / "r.rsf";
+    WriteChecked(path, ThreeFrames());
+    const std::string before = ReadFileBytes(path);
+
+    {
+        // Abandoned half-way (a failed save): the old file stays, nothing
+        // else is left in the folder.
+        CRSData w(RS_MODE_WRITE);
+        ASSERT_EQ(w.StartRSReplacing(path.c_str()), 1);
+        ASSERT_EQ(w.WriteFileHeader(MakeHeader(1)), 1);
+        ASSERT_EQ(w.OpenFrame(kIdNodes), 1);
+        ASSERT_EQ(w.WriteCurFrame("partial", 7), 1);
+        EXPECT_EQ(ReadFileBytes(path), before);
+        EXPECT_EQ(FilesIn(dir.path()).size(), 2u);
+        EXPECT_EQ(w.EndRS(), 1);
+    }
+    EXPECT_EQ(ReadFileBytes(path), before);
+    EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"r.rsf"});
+    {
+        CRSData w(RS_MODE_WRITE);
+        ASSERT_EQ(w.StartRSReplacing(path.c_str()), 1);
+        // Destroyed without a commit.
+    }
+    EXPECT_EQ(ReadFileBytes(path), before);
+    EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"r.rsf"});
+
+    // Committed: the new file takes the name.
+    WriteChecked(path, {{kIdKind, "new"}});
+    EXPECT_EQ(ReadFrame(path, kIdKind), "new");
+    EXPECT_EQ(Check(path).eState, RS_INTEGRITY_SOUND);
+    EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"r.rsf"});
+
+    // A folder that does not exist, a symbolic link at the path.
+    CRSData w(RS_MODE_WRITE);
+    EXPECT_EQ(w.StartRSReplacing((dir / "no/such.rsf").c_str()), 0);
+    ASSERT_EQ(symlink("r.rsf", (dir / "link.rsf").c_str()), 0);
+    EXPECT_EQ(w.StartRSReplacing((dir / "link.rsf").c_str()), 0);
+    EXPECT_EQ(ReadFrame(path, kIdKind), "new");
+    // A write that failed is never committed.
+    if (access("/dev/full", W_OK) == 0) {
+        ASSERT_EQ(w.StartRSReplacing("/dev/full"), 1);
+        EXPECT_EQ(w.WriteFileHeader(MakeHeader(1)), 0);
+        EXPECT_EQ(ErrorOf([&] { w.OpenFrame(kIdNodes); }), RS_ERROR_WRITE_FAILED);
+        EXPECT_EQ(w.CommitRS(), 0);
+    }
 }

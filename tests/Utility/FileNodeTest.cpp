@@ -40,6 +40,10 @@ TEST(DataRunList, AddDataRunMergesOnlyAdjacentNonSparseRuns)
         {{{-1, 4}, {3, 2}}, {{-1, 4}, {3, 2}}},
         {{{-1, 4}, {-1, 4}}, {{-1, 4}, {-1, 4}}},
         {{{0, 2}, {2, 2}, {4, 1}, {9, 1}}, {{0, 5}, {9, 1}}},
+        // Sums that do not fit (damaged input) are never formed.
+        {{{INT64_MAX - 4, 16}, {11, 1}}, {{INT64_MAX - 4, 16}, {11, 1}}},
+        {{{0, INT64_MAX}, {INT64_MAX, 1}}, {{0, INT64_MAX}, {INT64_MAX, 1}}},
+        {{{8, INT64_MAX - 8}, {INT64_MAX, 0}}, {{8, INT64_MAX - 8}}},
     };
     for (const Case& c : cases) {
         std::unique_ptr<IDataRunList, void (*)(IDataRunList*)> list(CreateDataRunList(),

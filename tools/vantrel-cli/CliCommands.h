@@ -27,6 +27,7 @@ struct CliOptions {
     bool list = false;
     bool deletedOnly = false;
     bool progress = false;
+    bool acceptDamaged = false;           // load: go on with damaged trees
     std::string recoverDir;
     std::string saveFile;
 };

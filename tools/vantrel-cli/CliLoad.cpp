@@ -85,8 +85,20 @@ int CliLoad(const CliOptions& options)
         return LoadFail(options, SCAN_RESULT_CANNOT_OPEN);
     SavedScanKind kind;
     SavedDeviceRecord saved;
-    if (const int head = SaveRestoreResult::ReadResultHead(&stream, kind, saved, nullptr))
+    SaveRestoreResult::SavedIntegrity integrity;
+    if (const int head = SaveRestoreResult::ReadResultHead(&stream, kind, saved, nullptr, integrity))
         return LoadFail(options, head);
+    if (integrity.eState == RS_INTEGRITY_UNVERIFIED)
+        std::fprintf(stderr, "vantrel-cli: %s: warning: saved without checksums; the result is unverified\n",
+                     file.c_str());
+    if (integrity.bTreesDamaged) {
+        if (!options.acceptDamaged)
+            return CliFail(CLI_ENGINE_ERROR, file + ": the scan result is damaged (" + integrity.strDamaged +
+                                                 "); nothing was loaded; --accept-damaged loads what can be read (code " +
+                                                 std::to_string(SCAN_RESULT_DAMAGED_TREES) + ")");
+        std::fprintf(stderr, "vantrel-cli: %s: warning: the scan result is damaged (%s); loading what can be read\n",
+                     file.c_str(), integrity.strDamaged.c_str());
+    }
 
     ScanDevices devices;
     if (!CliOpenDisk(options, devices))
@@ -118,7 +130,10 @@ int CliLoad(const CliOptions& options)
         return CliFail(CLI_ENGINE_ERROR, "load failed: " + FormatResultCode(result));
     if (restore.GetReplayedTreeCount() == 0 && !restore.IsDamaged())
         std::fprintf(stderr, "vantrel-cli: %s: no saved tree belongs to this device\n", file.c_str());
-    if (restore.IsDamaged())
-        return LoadFail(options, SCAN_RESULT_DAMAGED_TREES);
+    if (restore.IsDamaged()) {
+        if (!options.acceptDamaged)
+            return LoadFail(options, SCAN_RESULT_DAMAGED_TREES);
+        std::fprintf(stderr, "vantrel-cli: %s: warning: %s\n", file.c_str(), LoadErrorText(SCAN_RESULT_DAMAGED_TREES));
+    }
     return status;
 }

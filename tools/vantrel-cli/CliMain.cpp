@@ -22,7 +22,8 @@ const char kUsage[] =
     "           --deleted-only    with --recover: only deleted files\n"
     "           --save FILE       save the scan result\n"
     "           --progress        progress on standard error\n"
-    "       vantrel-cli load [--sector-size N] FILE SOURCE [--list] [--recover DIR]\n";
+    "       vantrel-cli load [--sector-size N] FILE SOURCE [--list] [--recover DIR]\n"
+    "           --accept-damaged  use a result whose trees are damaged\n";
 
 int Usage(const std::string& message)
 {
@@ -207,6 +208,8 @@ int VantrelCliMain(int argc, char** argv)
         } else if (shape->outputOptions && arg == "--recover") {
             if (!value(opt.recoverDir) || opt.recoverDir.empty())
                 return Usage("--recover needs a DIR");
+        } else if (opt.command == "load" && arg == "--accept-damaged") {
+            opt.acceptDamaged = true;
         } else if (shape->outputOptions && arg == "--deleted-only") {
             opt.deletedOnly = true;
         } else {

@@ -90,7 +90,8 @@ int SaveResult(const CliOptions& options, const ScanDevices& devices, IRecoveryC
 {
     const std::string& path = options.saveFile;
     CRSData stream(RS_MODE_WRITE);
-    if (!stream.StartRS(path.c_str(), 1))
+    // An earlier result of that name stays until this one is whole.
+    if (!stream.StartRSReplacing(path.c_str()))
         return CliFail(CLI_ENGINE_ERROR, path + ": cannot create the scan result");
     std::vector<std::unique_ptr<IDataRecovery, ReleaseRecovery>> copiers;
     try {
@@ -117,7 +118,7 @@ int SaveResult(const CliOptions& options, const ScanDevices& devices, IRecoveryC
         return CliFail(CLI_ENGINE_ERROR,
                        path + ": cannot write the scan result (stream error " + std::to_string(e.GetErrorcode()) + ")");
     }
-    if (!stream.EndRS())
+    if (!stream.CommitRS())
         return CliFail(CLI_ENGINE_ERROR, path + ": cannot write the scan result");
     std::fprintf(stderr, "saved %zu trees to %s\n", delivered.roots.size(), path.c_str());
     return CLI_OK;

@@ -314,7 +314,9 @@ void SaveRestoreResult::Static_SaveScanResult(OperationPara* rawPara)
     } else {
         try {
             IncProgress(sink, false, false);
-            opened = stream->StartRS(para->strPath.c_str(), 1) != 0;
+            // Written beside the target and put in its place only when whole:
+            // a failed save leaves an earlier result of that name intact.
+            opened = stream->StartRSReplacing(para->strPath.c_str()) != 0;
             if (!opened) {
                 CatchExeception::WriteLog("%s %d\r\n", "Static_SaveScanResult", __LINE__);
                 TipError(sink, SCAN_RESULT_CANNOT_OPEN);
@@ -347,11 +349,11 @@ void SaveRestoreResult::Static_SaveScanResult(OperationPara* rawPara)
                 const NodeList roots = scan.GetFileSystemNode();
                 WriteNodeTreeFrame(stream.get(), roots, recoveryOf, sink);
                 stream->CloseFrame();
-                const int closed = stream->EndRS();
+                const int committed = stream->CommitRS();
                 opened = false;
-                // Bytes still buffered that did not reach the file make the
-                // saved result worthless: say so instead of reporting success.
-                if (!closed)
+                // Bytes that did not reach the storage device make the saved
+                // result worthless: say so instead of reporting success.
+                if (!committed)
                     TipError(sink, SCAN_RESULT_CANNOT_OPEN);
             }
         } catch (const CRSException& e) {
@@ -394,12 +396,18 @@ void SaveRestoreResult::Static_RestoreScanResult(OperationPara* rawPara)
             IncProgress(sink, false, false);
             SavedScanKind kind;
             SavedDeviceRecord saved;
-            const int head = ReadResultHead(stream.get(), kind, saved, sink);
+            SavedIntegrity integrity;
+            const int head = ReadResultHead(stream.get(), kind, saved, sink, integrity);
             IStorageDevice* device = head == SCAN_RESULT_OK ? GetFromDiskVolumeData(saved) : nullptr;
             if (head != SCAN_RESULT_OK) {
                 TipError(sink, head);
             } else if (!device) {
                 TipError(sink, SCAN_RESULT_NO_DEVICE);
+            } else if (integrity.bTreesDamaged) {
+                // Trees that fail their checksum would send a recovery to the
+                // wrong sectors: nothing of them is shown.
+                CatchExeception::WriteLog("%s %d\r\n", "Static_RestoreScanResult", __LINE__);
+                TipError(sink, SCAN_RESULT_DAMAGED_TREES);
             } else {
                 IncProgress(sink, false, false);
                 auto restore = std::make_unique<RestoreScanSink>(stream.get());

@@ -303,6 +303,11 @@ SaveRestoreResult::RestoreFileNode* SaveRestoreResult::RestoreFileNode::ReadFile
             DataRun run;
             run.llStart = static_cast<long long>(GetU64(stream));
             run.llLength = static_cast<long long>(GetU64(stream));
+            // No writer stores a negative length or a run whose end does
+            // not fit in 64 bits: such a run is damage.
+            long long end = 0;
+            if (run.llLength < 0 || (run.llStart >= 0 && __builtin_add_overflow(run.llStart, run.llLength, &end)))
+                throw CRSException(RS_ERROR_SHORT_READ);
             list->AddDataRun(&run);
         }
     } else {
@@ -503,9 +508,34 @@ void SaveRestoreResult::WriteNodeTreeFrame(IRSData* stream, const std::list<IFil
     }
 }
 
+namespace {
+
+const char* FrameName(const tagGUIDSIGN& id)
+{
+    if (id == _frFileSystemSearchControllerList)
+        return "scan kind";
+    if (id == _frDiskDevice)
+        return "scanned device";
+    if (id == _frFileSystemNode)
+        return "node trees";
+    if (id == _frFrameChecksums)
+        return "checksum list";
+    return "unknown frame";
+}
+
+}  // namespace
+
 int SaveRestoreResult::ReadResultHead(IRSData* stream, SavedScanKind& kind, SavedDeviceRecord& device,
                                       IProgress* sink)
 {
+    SavedIntegrity integrity;
+    return ReadResultHead(stream, kind, device, sink, integrity);
+}
+
+int SaveRestoreResult::ReadResultHead(IRSData* stream, SavedScanKind& kind, SavedDeviceRecord& device,
+                                      IProgress* sink, SavedIntegrity& integrity)
+{
+    integrity = SavedIntegrity();
     try {
         FILEHEADER header;
         if (!stream->ReadFileHeader(header))
@@ -513,6 +543,27 @@ int SaveRestoreResult::ReadResultHead(IRSData* stream, SavedScanKind& kind, Save
         // A status of 5 or more makes the stream throw: refused as well.
         if (stream->GetStatus() == RS_STATUS_NONE)
             return SCAN_RESULT_BAD_HEADER;
+
+        RSIntegrityReport report;
+        integrity.eState = stream->CheckIntegrity(report);
+        for (const tagGUIDSIGN& id : report.vecDamaged) {
+            if (id == _frFileSystemSearchControllerList) {
+                CatchExeception::WriteLog("%s %d\r\n", "ReadResultHead", __LINE__);
+                return SCAN_RESULT_BAD_SCAN_KIND;
+            }
+            if (id == _frDiskDevice) {
+                CatchExeception::WriteLog("%s %d\r\n", "ReadResultHead", __LINE__);
+                return SCAN_RESULT_BAD_DEVICE;
+            }
+        }
+        if (integrity.eState == RS_INTEGRITY_DAMAGED) {
+            integrity.bTreesDamaged = true;
+            for (const tagGUIDSIGN& id : report.vecDamaged)
+                integrity.strDamaged += std::string(integrity.strDamaged.empty() ? "" : ", ") + FrameName(id);
+            if (report.bTruncated)
+                integrity.strDamaged += std::string(integrity.strDamaged.empty() ? "" : ", ") + "file cut short";
+            CatchExeception::WriteLog("%s %d\r\n", "ReadResultHead", __LINE__);
+        }
     } catch (const CRSException&) {
         return SCAN_RESULT_BAD_HEADER;
     }

@@ -62,7 +62,8 @@ enum ScanResultError : int {
     SCAN_RESULT_BAD_SCAN_KIND = 4,   // scan-kind frame missing or not 8 bytes long
     SCAN_RESULT_BAD_DEVICE = 5,      // scanned-device frame missing or damaged
     SCAN_RESULT_NO_DEVICE = 6,       // no attached device matches the saved one
-    SCAN_RESULT_DAMAGED_TREES = 7,   // node trees damaged: what came before the damage is loaded
+    SCAN_RESULT_DAMAGED_TREES = 7,   // node trees damaged: nothing loaded when they fail their
+                                     // checksum; from an unchecked file what came before the damage
 };
 
 // The scan-kind frame.
@@ -163,9 +164,23 @@ public:
     static void WriteNodeTreeFrame(IRSData* stream, const std::list<IFileNode*>& roots, const RecoveryOfRoot& recoveryOf,
                                    IProgress* sink);
 
-    // Checks the header (signature, format, checksum, a status of 1 to 4)
-    // and reads the scan-kind and scanned-device frames. Returns 0 or the
-    // ScanResultError of the first check that failed; throws nothing.
+    // What the checksum frame says of a file being loaded.
+    struct SavedIntegrity {
+        RSIntegrity eState = RS_INTEGRITY_UNVERIFIED;
+        // The node trees cannot be trusted: their frame, the checksum frame
+        // or the frame layout is damaged, or the file is cut short.
+        bool bTreesDamaged = false;
+        // The damaged parts in words, for messages ("node trees", ...).
+        std::string strDamaged;
+    };
+
+    // Checks the header (signature, format, checksum, a status of 1 to 4),
+    // every frame against the checksum frame, and reads the scan-kind and
+    // scanned-device frames. Returns 0 or the ScanResultError of the first
+    // check that failed (a damaged scan-kind or device frame among them);
+    // damage of the trees is left in integrity. Throws nothing.
+    static int ReadResultHead(IRSData* stream, SavedScanKind& kind, SavedDeviceRecord& device, IProgress* sink,
+                              SavedIntegrity& integrity);
     static int ReadResultHead(IRSData* stream, SavedScanKind& kind, SavedDeviceRecord& device, IProgress* sink);
 
     // One partition record: write the 104 bytes of partition / read them into
