@@ -11,10 +11,20 @@
 
 #include <mutex>
 
+#include <unistd.h>
+
+#include "InvokingUser.h"
+#include "WorkPath.h"
+
 namespace {
 
 std::mutex g_lock;
 QString g_resourcePath;
+QString g_programFolder;
+// True when the resource folder was named (VANTREL_RESOURCES or
+// SetResourcePath): a writable folder of a developer or a test, which then
+// also holds the settings the program changes.
+bool g_named = false;
 QString g_language = QStringLiteral("en");
 QHash<QString, QPixmap> g_images;
 QHash<QString, QHash<QString, QString>> g_tables;  // language -> key -> text
@@ -26,21 +36,41 @@ constexpr qint64 kMaxStringsBytes = 16 << 20;
 
 QString ProgramFolder()
 {
+    {
+        std::lock_guard<std::mutex> lock(g_lock);
+        if (!g_programFolder.isEmpty())
+            return g_programFolder;
+    }
     if (QCoreApplication::instance())
         return QCoreApplication::applicationDirPath();
     return QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath();
 }
 
-QString DefaultResourcePath()
+// Called with g_lock held.
+QString DefaultResourcePath(const QString& programFolder)
 {
     QByteArray env = qgetenv("VANTREL_RESOURCES");
-    if (!env.isEmpty())
+    if (!env.isEmpty()) {
+        g_named = true;
         return QString::fromLocal8Bit(env);
-    QString dir = ProgramFolder();
-    QString beside = dir + QStringLiteral("/Resources");
+    }
+    QString beside = programFolder + QStringLiteral("/Resources");
     if (QFileInfo(beside).isDir())
         return beside;
-    return QDir::cleanPath(dir + QStringLiteral("/../share/vantrel"));
+    return QDir::cleanPath(programFolder + QStringLiteral("/../share/vantrel-data-recovery"));
+}
+
+QString SettingsFileName()
+{
+    return QStringLiteral("/LocalVersionMessage.plist");
+}
+
+std::optional<QVariantMap> ReadSettingsFile(const QString& path)
+{
+    QFile file(path);
+    if (file.size() > kMaxSettingsBytes || !file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return Bundle::ParsePlist(file.readAll());
 }
 
 // Reads "KEY" = "text"; lines with the usual backslash escapes; comments and
@@ -222,9 +252,10 @@ void WriteValue(QXmlStreamWriter& xml, const QVariant& value)
 
 QString Bundle::ResourcePath()
 {
+    const QString programFolder = ProgramFolder();
     std::lock_guard<std::mutex> lock(g_lock);
     if (g_resourcePath.isEmpty())
-        g_resourcePath = DefaultResourcePath();
+        g_resourcePath = DefaultResourcePath(programFolder);
     return g_resourcePath;
 }
 
@@ -232,6 +263,17 @@ void Bundle::SetResourcePath(const QString& path)
 {
     std::lock_guard<std::mutex> lock(g_lock);
     g_resourcePath = path;
+    g_named = !path.isEmpty();
+    g_images.clear();
+    g_tables.clear();
+}
+
+void Bundle::SetProgramFolder(const QString& folder)
+{
+    std::lock_guard<std::mutex> lock(g_lock);
+    g_programFolder = folder;
+    g_resourcePath.clear();
+    g_named = false;
     g_images.clear();
     g_tables.clear();
 }
@@ -291,7 +333,13 @@ QString Bundle::LocalizedString(const QString& key)
 
 QString Bundle::SettingsPath()
 {
-    return ResourcePath() + QStringLiteral("/LocalVersionMessage.plist");
+    const QString resources = ResourcePath();
+    {
+        std::lock_guard<std::mutex> lock(g_lock);
+        if (g_named)
+            return resources + SettingsFileName();
+    }
+    return QString::fromLocal8Bit(GetAppWorkPath()) + SettingsFileName();
 }
 
 std::optional<QVariantMap> Bundle::ParsePlist(const QByteArray& data)
@@ -322,10 +370,12 @@ QByteArray Bundle::SerializePlist(const QVariantMap& dict)
 
 std::optional<QVariantMap> Bundle::ReadSettings()
 {
-    QFile file(SettingsPath());
-    if (file.size() > kMaxSettingsBytes || !file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return ParsePlist(file.readAll());
+    const QString path = SettingsPath();
+    if (QFileInfo::exists(path))
+        return ReadSettingsFile(path);
+    // Nothing changed yet: the settings the program was shipped with.
+    const QString shipped = ResourcePath() + SettingsFileName();
+    return shipped == path ? std::nullopt : ReadSettingsFile(shipped);
 }
 
 bool Bundle::WriteSettings(const QVariantMap& settings)
@@ -338,5 +388,14 @@ bool Bundle::WriteSettings(const QVariantMap& settings)
         file.cancelWriting();
         return false;
     }
-    return file.commit();
+    if (!file.commit())
+        return false;
+    // A privileged program writes into the invoking user's folder: the file
+    // stays theirs.
+    uid_t uid;
+    gid_t gid;
+    if (GetInvokingUser(uid, gid) && chown(QFile::encodeName(file.fileName()).constData(), uid, gid) != 0) {
+        // The settings are written; only their owner could not be changed.
+    }
+    return true;
 }

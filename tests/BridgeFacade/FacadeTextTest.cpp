@@ -20,6 +20,7 @@
 #include "FacadeTestSupport.h"
 #include "NotificationCenter.h"
 #include "TestSupport.h"
+#include "WorkPath.h"
 #include "ZRPublicUtilities.h"
 #include "ZRUIController.h"
 #include "ZRUIPublic.h"
@@ -138,9 +139,9 @@ TEST_F(FacadeSettings, MissingSettingsFileIsLeftAlone)
     EXPECT_FALSE(QFile::exists(Bundle::SettingsPath()));
 }
 
-TEST(FacadeText, DefaultSaveFolderIsMadeBesideTheProgram)
+TEST(FacadeText, DefaultSaveFolderIsMadeInTheWorkFolder)
 {
-    const QString expected = Bundle::BundlePath() + "/SaveScan";
+    const QString expected = QString::fromLocal8Bit(GetAppWorkPath()) + "/SaveScan";
     const bool existed = QDir(expected).exists();
     EXPECT_EQ(ZRUIController::GetDefaultSavePath(), expected);
     EXPECT_TRUE(QDir(expected).exists());

@@ -19,6 +19,7 @@
 #include "FileTypeManager.h"
 #include "IFileNode.h"
 #include "Log.h"
+#include "WorkPath.h"
 #include "ZRUIDeviceData.h"
 #include "ZRUIOperation.h"
 #include "ZRTimeMgr.h"
@@ -425,9 +426,9 @@ void ZRUIController::GetSaveorRestoreProgress(quint64* total, quint64* current, 
 
 QString ZRUIController::GetDefaultSavePath()
 {
-    // The program's own folder plays the part of the bundle's executable
-    // folder.
-    const QString path = Bundle::BundlePath() + QStringLiteral("/SaveScan");
+    // The user's work folder plays the part of the bundle's executable
+    // folder: an installed program never writes beside itself.
+    const QString path = QString::fromLocal8Bit(GetAppWorkPath()) + QStringLiteral("/SaveScan");
     QDir().mkdir(path);
     return path;
 }

@@ -156,7 +156,7 @@ public:
     // Progress of the save (saver true) or of the load; a finished record
     // reports done equal to total. Null outputs are skipped.
     static void GetSaveorRestoreProgress(quint64* total, quint64* current, qint64* errorCode, bool saver);
-    // "<program folder>/SaveScan", created when missing (no intermediate
+    // "<work folder>/SaveScan", created when missing (no intermediate
     // folders; errors ignored).
     static QString GetDefaultSavePath();
     // "SavePath" of the settings; a null string when absent or unreadable.

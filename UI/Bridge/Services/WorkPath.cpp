@@ -1,14 +1,21 @@
 #include "WorkPath.h"
 
+#include "InvokingUser.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <climits>
+#include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <mutex>
-
-#include <atomic>
+#include <vector>
 
 namespace {
+
+constexpr const char* kFolderName = "vantrel-data-recovery";
 
 std::mutex& PathMutex()
 {
@@ -28,31 +35,96 @@ std::atomic<unsigned>& Generation()
     return g;
 }
 
-std::string ExecutableFolder()
+std::string HomeOf(uid_t uid)
 {
-    std::string buf(PATH_MAX, '\0');
-    ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
-    if (n <= 0)
+    passwd pw{};
+    passwd* found = nullptr;
+    std::vector<char> buf(16384);
+    if (getpwuid_r(uid, &pw, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir)
+        return found->pw_dir;
+    return {};
+}
+
+std::string Lookup(const std::map<std::string, std::string>& environment, const char* name)
+{
+    auto it = environment.find(name);
+    return it == environment.end() ? std::string() : it->second;
+}
+
+std::map<std::string, std::string> ReadEnvironment()
+{
+    std::map<std::string, std::string> environment;
+    for (const char* name : {"VANTREL_WORK_DIR", "XDG_DATA_HOME", "HOME"})
+        if (const char* value = std::getenv(name))
+            environment[name] = value;
+    return environment;
+}
+
+std::string DefaultWorkPath()
+{
+    uid_t uid;
+    gid_t gid;
+    const std::string invokingHome = GetInvokingUser(uid, gid) ? HomeOf(uid) : std::string();
+    std::string path = ChooseAppWorkPath(ReadEnvironment(), invokingHome, HomeOf(getuid()));
+    if (path.empty())
         return ".";
-    buf.resize(static_cast<size_t>(n));
-    auto slash = buf.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return buf.substr(0, slash);
+    MakeWorkFolder(path);
+    return path;
 }
 
 }  // namespace
+
+std::string ChooseAppWorkPath(const std::map<std::string, std::string>& environment,
+                              const std::string& invokingHome, const std::string& ownHome)
+{
+    const std::string overridden = Lookup(environment, "VANTREL_WORK_DIR");
+    if (!overridden.empty())
+        return overridden;
+    // A relative XDG_DATA_HOME is invalid and ignored. Under pkexec the
+    // launcher passes the user's own value on; HOME is then root's.
+    std::string data = Lookup(environment, "XDG_DATA_HOME");
+    if (data.empty() || data[0] != '/') {
+        std::string home = invokingHome;
+        if (home.empty())
+            home = Lookup(environment, "HOME");
+        if (home.empty() || home[0] != '/')
+            home = ownHome;
+        if (home.empty() || home[0] != '/')
+            return {};
+        data = home + "/.local/share";
+    }
+    while (data.size() > 1 && data.back() == '/')
+        data.pop_back();
+    return data + "/" + kFolderName;
+}
+
+bool MakeWorkFolder(const std::string& path)
+{
+    if (path.empty())
+        return false;
+    // Walk down from the root, making what is missing.
+    for (size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+        const bool last = end == std::string::npos;
+        const std::string part = last ? path : path.substr(0, end);
+        if (!part.empty() && mkdir(part.c_str(), last ? 0700 : 0755) == 0) {
+            int fd = open(part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            GiveToInvokingUser(fd);
+            if (fd >= 0)
+                close(fd);
+        }
+        if (last)
+            break;
+    }
+    struct stat st{};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
 
 const char* GetAppWorkPath()
 {
     std::lock_guard<std::mutex> lock(PathMutex());
     std::string& path = PathStorage();
-    if (path.empty()) {
-        const char* env = std::getenv("VANTREL_WORK_DIR");
-        path = (env && *env) ? std::string(env) : ExecutableFolder();
-    }
+    if (path.empty())
+        path = DefaultWorkPath();
     return path.c_str();
 }
 
