@@ -1,6 +1,8 @@
 #include "Log.h"
 
 #include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -11,12 +13,19 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
+#include "InvokingUser.h"
 #include "WorkPath.h"
 
 namespace {
 
 constexpr size_t kMaxText = 2000;
+constexpr char kLogName[] = "sMAC_iKolm.log";
+constexpr char kFolderName[] = "vantrel-data-recovery";
+// The log never grows beyond this; the entries before it are kept in one
+// older copy beside it.
+constexpr off_t kLogLimit = 16 << 20;
 
 // Never destroyed: threads may still log while the process exits.
 SimpleCs& LogLock()
@@ -34,6 +43,110 @@ CachedWorkPath& WorkPathCopy()
 {
     static auto* c = new CachedWorkPath;
     return *c;
+}
+
+// Log settings of this process, guarded by the log lock.
+struct LogSettings {
+    bool bEcho = true;
+    bool bFile = true;
+};
+
+LogSettings& Settings()
+{
+    static auto* s = new LogSettings;
+    return *s;
+}
+
+std::string HomeOf(uid_t uid)
+{
+    passwd pw{};
+    passwd* found = nullptr;
+    std::vector<char> buf(16384);
+    if (getpwuid_r(uid, &pw, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir)
+        return found->pw_dir;
+    return "";
+}
+
+// The state folder of the user the program works for: the invoking user's
+// when it runs elevated for someone, else $XDG_STATE_HOME or
+// ~/.local/state. Returns the folder above ours and whether it belongs to
+// the invoking user.
+std::string StateBase(bool& forInvokingUser)
+{
+    uid_t uid;
+    gid_t gid;
+    forInvokingUser = GetInvokingUser(uid, gid);
+    if (forInvokingUser) {
+        const std::string home = HomeOf(uid);
+        return home.empty() ? std::string() : home + "/.local/state";
+    }
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state && state[0] == '/')
+        return state;
+    const char* home = std::getenv("HOME");
+    std::string base = (home && home[0] == '/') ? std::string(home) : HomeOf(geteuid());
+    return base.empty() ? std::string() : base + "/.local/state";
+}
+
+// The folder of the log: the work folder the program set, else
+// VANTREL_WORK_DIR, else our folder in the user's state folder.
+std::string LogFolder()
+{
+    if (GetAppWorkPathGeneration() > 0)
+        return GetAppWorkPath();
+    const char* env = std::getenv("VANTREL_WORK_DIR");
+    if (env && *env)
+        return env;
+    bool forInvokingUser = false;
+    const std::string base = StateBase(forInvokingUser);
+    return base.empty() ? std::string() : base + "/" + kFolderName;
+}
+
+// Creates the missing folders of path (owner only), handing each one made
+// to the invoking user.
+void MakeFolders(const std::string& path)
+{
+    for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+        const std::string part = path.substr(0, slash);
+        if (::mkdir(part.c_str(), 0700) == 0) {
+            int fd = ::open(part.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+            GiveToInvokingUser(fd);
+            if (fd >= 0)
+                ::close(fd);
+        }
+        if (slash == std::string::npos)
+            break;
+    }
+}
+
+// Opens the log for one entry of size bytes. A log that would pass its
+// limit becomes the older copy (replacing the one before) and a new log is
+// started.
+int OpenLog(const std::string& folder, size_t size)
+{
+    const std::string path = folder + "/" + kLogName;
+    const int flags = O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
+    int fd = ::open(path.c_str(), flags, 0600);
+    if (fd < 0 && errno == ENOENT) {
+        MakeFolders(folder);
+        fd = ::open(path.c_str(), flags, 0600);
+    }
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    if (st.st_size > 0 && st.st_size + static_cast<off_t>(size) > kLogLimit) {
+        ::close(fd);
+        if (::rename(path.c_str(), (path + ".1").c_str()) != 0)
+            return -1;
+        fd = ::open(path.c_str(), flags, 0600);
+    }
+    if (fd >= 0 && st.st_size == 0)
+        GiveToInvokingUser(fd);
+    return fd;
 }
 
 }  // namespace
@@ -69,10 +182,22 @@ const char* CatchExeception::GetWorkPath()
     CachedWorkPath& c = WorkPathCopy();
     unsigned gen = GetAppWorkPathGeneration();
     if (c.path.empty() || c.generation != gen) {
-        c.path = GetAppWorkPath();
+        c.path = LogFolder();
         c.generation = gen;
     }
     return c.path.c_str();
+}
+
+void CatchExeception::SetEcho(bool echo)
+{
+    SimpleLock lock(&LogLock());
+    Settings().bEcho = echo;
+}
+
+void CatchExeception::SetFileEnabled(bool enabled)
+{
+    SimpleLock lock(&LogLock());
+    Settings().bFile = enabled;
 }
 
 namespace {
@@ -97,12 +222,14 @@ int WriteLogEntry(bool toStdout, const char* format, va_list args)
     entry.append(text, textLen);
 
     SimpleLock lock(&LogLock());
+    const LogSettings& settings = Settings();
+    toStdout = toStdout && settings.bEcho;
     if (toStdout) {
         std::fputs(entry.c_str(), stdout);
         std::fflush(stdout);
     }
-    std::string path = std::string(CatchExeception::GetWorkPath()) + "/sMAC_iKolm.log";
-    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    const std::string folder = CatchExeception::GetWorkPath();
+    int fd = settings.bFile && !folder.empty() ? OpenLog(folder, entry.size()) : -1;
     if (fd >= 0) {
         ssize_t written = ::write(fd, entry.data(), entry.size());
         if (written <= 0 && !entry.empty() && toStdout)

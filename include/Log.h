@@ -8,13 +8,25 @@
 class CatchExeception {
 public:
     // Prints one time-stamped entry and appends it to the log file in the
-    // work folder; returns the entry's length.
+    // log folder; returns the entry's length. The file is kept below 16 MiB
+    // by moving it to "<name>.1" (replacing the older copy).
     static int WriteLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
     // The same entry in the log file only, for callers whose standard
     // output carries results.
     static int WriteLogFile(const char* format, ...) __attribute__((format(printf, 1, 2)));
-    // The work folder, copied once from GetAppWorkPath().
+    // The log folder, copied again whenever it changes: the work folder the
+    // program set with SetAppWorkPath(), else VANTREL_WORK_DIR, else
+    // "vantrel-data-recovery" in the state folder of the user the program
+    // works for ($XDG_STATE_HOME, else ~/.local/state; the invoking user's
+    // home when elevated). Created on the first entry.
     static const char* GetWorkPath();
+    // Whether WriteLog also prints its entries on standard output (on by
+    // default; the command-line driver turns it off unless asked to be
+    // verbose).
+    static void SetEcho(bool echo);
+    // Whether entries reach the log file at all (off when the log folder
+    // lies on the device being scanned).
+    static void SetFileEnabled(bool enabled);
 };
 
 class SimpleCs {

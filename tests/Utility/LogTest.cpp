@@ -130,6 +130,48 @@ TEST(Log, SymlinkedLogIsNotFollowed)
     EXPECT_EQ(ReadFileBytes(target), "keep");
 }
 
+// The log stays below 16 MiB: past it the file becomes the one older copy,
+// and a second roll replaces that copy; no entry is split across the two.
+TEST(Log, FileIsCappedWithOneOlderCopy)
+{
+    TempDir dir;
+    ScopedWorkPath wp(dir.path());
+    CatchExeception::SetEcho(false);
+    const std::string text(1990, 'y');
+    const off_t limit = 16 << 20;
+    const int perFile = static_cast<int>(limit / 1999);
+    for (int i = 0; i < perFile * 5 / 2; ++i)
+        CatchExeception::WriteLog("%s\n", text.c_str());
+    CatchExeception::WriteLog("last entry\n");
+    CatchExeception::SetEcho(true);
+    const std::string current = ReadFileBytes(dir / "sMAC_iKolm.log");
+    const std::string older = ReadFileBytes(dir / "sMAC_iKolm.log.1");
+    EXPECT_LE(current.size(), static_cast<size_t>(limit));
+    EXPECT_LE(older.size(), static_cast<size_t>(limit));
+    EXPECT_GT(older.size(), static_cast<size_t>(limit) - 4000);
+    EXPECT_EQ(older.size() % 2000, 0u);
+    EXPECT_NE(current.find("last entry"), std::string::npos);
+    size_t files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        files += entry.path().filename().string().rfind("sMAC_iKolm.log", 0) == 0 ? 1 : 0;
+    EXPECT_EQ(files, 2u);
+}
+
+// With the echo off (the command line's default) entries reach the file
+// only.
+TEST(Log, EchoOffKeepsStandardOutputClean)
+{
+    TempDir dir;
+    ScopedWorkPath wp(dir.path());
+    CatchExeception::SetEcho(false);
+    testing::internal::CaptureStdout();
+    CatchExeception::WriteLog("quiet entry\n");
+    const std::string out = testing::internal::GetCapturedStdout();
+    CatchExeception::SetEcho(true);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(CountLines(ReadFileBytes(dir / "sMAC_iKolm.log"), "quiet entry"), 1u);
+}
+
 TEST(LogDeathTest, ExitWhileAnotherThreadLogs)
 {
     TempDir dir;

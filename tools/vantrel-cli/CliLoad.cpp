@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "CliCommands.h"
+#include "CliSafety.h"
 #include "CliScanCommon.h"
 #include "IStorageDevice.h"
 #include "RSData.h"
@@ -80,6 +81,8 @@ bool FindSavedVolume(ScanDevices& devices, const SavedDeviceRecord& saved)
 int CliLoad(const CliOptions& options)
 {
     const std::string& file = options.positional[0];
+    if (int rc = CliGuardWrites(options, options.positional[1]))
+        return rc;
     CRSData stream(RS_MODE_READ);
     if (!stream.StartRS(file.c_str(), 0))
         return LoadFail(options, SCAN_RESULT_CANNOT_OPEN);

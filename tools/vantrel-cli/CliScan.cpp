@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "CliCommands.h"
+#include "CliSafety.h"
 #include "CliScanCommon.h"
 #include "IFileNode.h"
 #include "IRecovery.h"
@@ -128,6 +129,8 @@ int SaveResult(const CliOptions& options, const ScanDevices& devices, IRecoveryC
 
 int CliScan(const CliOptions& options)
 {
+    if (int rc = CliGuardWrites(options, options.positional.back()))
+        return rc;
     ScanDevices devices;
     if (!CliOpenDisk(options, devices))
         return CLI_ENGINE_ERROR;
