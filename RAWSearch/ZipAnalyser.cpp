@@ -171,6 +171,52 @@ void ApplyLocalNameRules(const std::string& n, const unsigned char* after, size_
         type = kDocx;
 }
 
+// The office kinds told by the directory's names: an open-XML package names
+// "[Content_Types].xml" somewhere (not always first), and its parts live
+// under "word/", "xl/" or "ppt/".
+struct DirectoryKind {
+    bool bContentTypes = false;
+    unsigned int dwOffice = 0;
+
+    void Add(const std::string& n)
+    {
+        if (n == "[Content_Types].xml")
+            bContentTypes = true;
+        if (dwOffice)
+            return;
+        if (StartsWith(n, "word/"))
+            dwOffice = kDocx;
+        else if (StartsWith(n, "xl/"))
+            dwOffice = kXlsx;
+        else if (StartsWith(n, "ppt/"))
+            dwOffice = kPptx;
+    }
+    // The kind after the names: a plain archive (or the office guess) that
+    // holds an open-XML package's parts becomes that document.
+    unsigned int Kind(unsigned int type, bool office) const
+    {
+        if ((type == FileZIPAnalyser::kType || type == kDocx || type == kXlsx || type == kPptx) &&
+            (office || bContentTypes) && dwOffice)
+            return dwOffice;
+        return type;
+    }
+};
+
+// An end record that closes an archive starting where the file starts: its
+// directory ends where the record begins (recordPos counted from the file's
+// start), on one disk.
+bool EndRecordAgrees(const unsigned char* rec, long long recordPos)
+{
+    if (RawReadLE32(rec) != kEndRecord || RawReadLE16(rec + 4) != 0 || RawReadLE16(rec + 6) != 0)
+        return false;
+    const unsigned long long size = RawReadLE32(rec + 12);
+    const unsigned long long offset = RawReadLE32(rec + 16);
+    if (offset == 0xFFFFFFFFu || size == 0xFFFFFFFFu)
+        return false;
+    return offset + size == static_cast<unsigned long long>(recordPos) &&
+           (size > 0 || RawReadLE16(rec + 10) == 0);
+}
+
 }  // namespace
 
 // ---- records ---------------------------------------------------------------------
@@ -305,7 +351,7 @@ void FileZIPAnalyser::JudgeMaybeOfficeType(const unsigned char* sector)
         return;
     const size_t n = std::min<size_t>(RawReadLE16(sector + 26), 512 - 30);
     const std::string name(reinterpret_cast<const char*>(sector + 30), n);
-    m_bMaybeOffice = IsOneOf(name, {"[Content_Types].xml", "docProps/app.xml", "Categories.xml"}) ||
+    m_bMaybeOffice = IsOneOf(name, {"[Content_Types].xml", "docProps/app.xml", "Categories.xml", "_rels/.rels"}) ||
                      name.find("doc") != std::string::npos || name.find("ppt") != std::string::npos;
     m_bCdr = name == "content/riffData.cdr";
 }
@@ -328,20 +374,71 @@ void FileZIPAnalyser::JudgeMaybeOfficeType(const unsigned char* sector, int leng
 
 long long FileZIPAnalyser::GetProbablySize(long long offset, CRawFileInfo& info, IStorageDevice* device)
 {
+    m_llEndRecord = -1;
     RawFileBuffer buffer(device, static_cast<unsigned long long>(info.m_llStartSector));
     std::vector<unsigned char> window;
-    while (offset < kMaxEndSearch) {
+    // The end record whose directory agrees with the start ends the archive
+    // whatever follows it; the first one in a zero-tailed window is only the
+    // guess kept for an archive whose directory is damaged.
+    long long guess = -1;
+    long long guessRecord = -1;
+    long long limit = kMaxEndSearch;
+    while (offset < limit) {
         if (!ReadSpan(buffer, static_cast<unsigned long long>(offset), 512 + 22, window))
-            return offset;
-        if (RawReadLE32(window.data() + 508) == 0) {
+            break;
+        for (int k = 0; k < 512; ++k) {
+            if (window[k] == 'P' && EndRecordAgrees(window.data() + k, offset + k)) {
+                m_llEndRecord = offset + k;
+                return offset + k + 22 + RawReadLE16(window.data() + k + 20);
+            }
+        }
+        if (guess < 0 && RawReadLE32(window.data() + 508) == 0) {
             for (int k = 0; k <= 508; ++k)
-                if (RawReadLE32(window.data() + k) == kEndRecord)
-                    return offset + k + 22 + RawReadLE16(window.data() + k + 20);
+                if (RawReadLE32(window.data() + k) == kEndRecord) {
+                    guessRecord = offset + k;
+                    guess = offset + k + 22 + RawReadLE16(window.data() + k + 20);
+                    limit = std::min(limit, offset + kMaxPastGuess);
+                    break;
+                }
         }
         offset += 512;
     }
-    return offset;
+    if (guess < 0)
+        return offset;
+    m_llEndRecord = guessRecord;
+    return guess;
 }
+
+namespace {
+
+// The kind from the names of the directory that the end record at endRecord
+// (counted from the file's start) describes, read through buffer.
+void ReadDirectoryKind(RawFileBuffer& buffer, long long endRecord, bool office, unsigned int& type)
+{
+    std::vector<unsigned char> rec;
+    if (endRecord < 0 || !ReadSpan(buffer, static_cast<unsigned long long>(endRecord), 22, rec) ||
+        !EndRecordAgrees(rec.data(), endRecord))
+        return;
+    const long long directory = RawReadLE32(rec.data() + 16);
+    DirectoryKind kind;
+    unsigned int byName = type;
+    for (long long at = directory, records = 0; at + 46 <= endRecord && records < kMaxRecords; ++records) {
+        if (!ReadSpan(buffer, static_cast<unsigned long long>(at), 46, rec) || RawReadLE32(rec.data()) != kCentralHeader)
+            break;
+        const size_t n = RawReadLE16(rec.data() + 28);
+        if (!ReadSpan(buffer, static_cast<unsigned long long>(at), 46 + n, rec))
+            break;
+        ZipBlockInfo block;
+        if (classZipSearch::GetBlockSize(rec.data(), rec.size(), false, office, byName, block) !=
+            classZipSearch::kBlockKnown)
+            break;
+        kind.Add(block.strName);
+        at += block.dwLength;
+    }
+    type = kind.Kind(byName, office);
+}
+
+}  // namespace
 
 int FileZIPAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device)
 {
@@ -376,10 +473,12 @@ int FileZIPAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device)
     const std::string firstName = block.strName;
     long long pos = block.dwLength;
     bool ended = block.bEndRecord;
+    long long endRecord = ended ? 0 : -1;
     // The first entry's sizes may be in a data descriptor too.
     if (block.bLocal && (block.wFlags & kDataDescriptorFlag) && block.header.CompressedSize() == 0 &&
         block.header.UncompressedSize() == 0) {
         pos = GetProbablySize(pos, info, device);
+        endRecord = m_llEndRecord;
         ended = true;
     }
     for (long long records = 1; !ended && pos <= kMaxWalk && records < kMaxRecords; ++records) {
@@ -391,12 +490,16 @@ int FileZIPAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device)
         if (block.bLocal && (block.wFlags & kDataDescriptorFlag) && block.header.CompressedSize() == 0 &&
             block.header.UncompressedSize() == 0) {
             pos = GetProbablySize(pos, info, device);
+            endRecord = m_llEndRecord;
             ended = true;
             break;
         }
+        if (block.bEndRecord)
+            endRecord = pos;
         pos += block.dwLength;
         ended = block.bEndRecord;
     }
+    ReadDirectoryKind(buffer, endRecord, m_bMaybeOffice, type);
     if (m_bCdr && !m_bMaybeOffice)
         type = kTypeCdr;
 
@@ -558,6 +661,29 @@ int FileZIPAnalyser::ZIPRawFileInfo::CalcRawSize(unsigned char* sector, int sect
             break;
     }
 
+    // An end record anywhere in this sector (or crossing into it) whose
+    // directory ends where it starts closes the archive, whatever follows.
+    if (!m_bDone && !m_bWalking) {
+        const long long from = sectorNumber > m_llStartSector ? -21 : 0;
+        const unsigned char* p = context.bytes(sectorNumber, from, ss - from);
+        for (long long k = 0; p && k + 22 <= ss - from; ++k) {
+            if (p[k] != 'P' || !EndRecordAgrees(p + k, begin + from + k))
+                continue;
+            const long long record = begin + from + k;
+            m_llWalkSize = record + 22 + RawReadLE16(p + k + 20);
+            m_bDone = true;
+            // Without the directory's names in memory the kind is left to
+            // the owner, which reads them from the device.
+            if (!ReadCentralNames(record, RawReadLE32(p + k + 16), RawReadLE32(p + k + 12), context) &&
+                (m_bOffice || m_dwType == kType)) {
+                m_llSize = 0;
+                FillFileInfo(sectorNumber, sectorSize, 0);
+                return 1;
+            }
+            break;
+        }
+    }
+
     const unsigned int zeroTail = context.dwTrailingZero;
     if (!m_bDone && (!m_bNameTaken || !m_bWalking || m_dwType == kTypeIpa) && zeroTail > 16) {
         static const unsigned char kPK[2] = {'P', 'K'};
@@ -595,10 +721,12 @@ bool FileZIPAnalyser::ZIPRawFileInfo::ReadCentralNames(long long endRecord, unsi
     if (static_cast<long long>(directoryOffset) + directorySize != endRecord)
         return false;
     const long long ss = context.dwSectorSize ? context.dwSectorSize : 512;
-    bool office = true;
+    const bool office = m_bOffice;
     unsigned int type = m_dwType;
     bool seen = false;
-    for (long long at = directoryOffset; at + 46 <= endRecord;) {
+    DirectoryKind kind;
+    long long at = directoryOffset;
+    while (at + 46 <= endRecord) {
         const long long sector = m_llStartSector + at / ss;
         const long long available = std::min(endRecord - at, (context.llBlockEnd - sector) * ss - at % ss);
         const unsigned char* p = available > 0 ? context.bytes(sector, at % ss, available) : nullptr;
@@ -608,11 +736,14 @@ bool FileZIPAnalyser::ZIPRawFileInfo::ReadCentralNames(long long endRecord, unsi
                 classZipSearch::kBlockKnown)
             break;
         seen = true;
+        kind.Add(block.strName);
         at += block.dwLength;
     }
-    if (seen)
-        m_dwType = type;
-    return seen;
+    // Only the whole directory tells the kind.
+    if (!seen || at != endRecord)
+        return false;
+    m_dwType = kind.Kind(type, m_bOffice);
+    return true;
 }
 
 void FileZIPAnalyser::ZIPRawFileInfo::WillBeRemove(unsigned char*, long long sectorNumber)

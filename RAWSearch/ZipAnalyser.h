@@ -49,6 +49,9 @@ public:
     static constexpr long long kMaxWalk = 0x104000000LL;
     static constexpr long long kMaxTail = 0xC800000LL;
     static constexpr long long kMaxEndSearch = 0xD000000LL;
+    // How far past a guessed end (an end record whose directory does not
+    // agree with the start) the search for an agreeing one goes on.
+    static constexpr long long kMaxPastGuess = 0x1000000LL;
 
     FileZIPAnalyser() : IRawFileAnalyser(kType) {}
 
@@ -56,7 +59,9 @@ public:
     CRawFileInfo* CreateRawFileInfo() override;
     int GetRawFileSize(CRawFileInfo& info, IStorageDevice* device) override;
     // The end of an archive whose sizes are in data descriptors: the end
-    // record found in a zero-tailed 512-byte window from offset on.
+    // record from offset on whose directory agrees with the archive's start
+    // (else the first one in a zero-tailed 512-byte window). Sets
+    // m_llEndRecord to the record's offset (-1 none).
     long long GetProbablySize(long long offset, CRawFileInfo& info, IStorageDevice* device);
 
     // The first entry's name (at offset 30 of a local header in a sector of
@@ -69,6 +74,7 @@ public:
 
     bool m_bMaybeOffice = false;
     bool m_bCdr = false;
+    long long m_llEndRecord = -1;
 
     class ZIPRawFileInfo : public CRawFileInfo {
     public:
