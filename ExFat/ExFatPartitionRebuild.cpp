@@ -279,7 +279,8 @@ uint32_t CPartitionBuilder::CheckTree(CFileSet* set, long long heap, uint32_t si
     uint64_t score = 0;
     bool failed = false;
     while (!queue.empty() && !failed) {
-        auto [walked, depth] = queue.front();
+        CFileSet* walked = queue.front().first;
+        const uint32_t depth = queue.front().second;
         queue.pop_front();
         uint64_t found = 0;
         ForEachFolderCluster(walked, [&](uint32_t cluster) {
