@@ -9,13 +9,30 @@ endfunction()
 
 # vantrel_add_test(name SOURCES ... LIBS ...)
 #   One GoogleTest executable; the shared test main and helpers come with it.
+# Test executables that read fixtures made by external tools (file systems,
+# partition tables, documents, pictures): their tests carry the label
+# "fixtures", which the drift check of .ci/run runs on fixtures made again.
+set(VANTREL_FIXTURE_TESTS
+  apfs_tests apfs_cli_tests
+  bridge_engine_tests bridge_scan_result_tests bridge_facade_tests bridge_outline_scan_tests
+  enum_device_tests partition_table_tests recovery_controller_cli_tests
+  exfat_tests exfat_cli_tests exfat_deep_tests exfat_deep_cli_tests
+  fatlib_tests fatlib_cli_tests fatsearch_tests fatsearch_cli_tests fatsearch_deep_tests fatsearch_deep_cli_tests
+  hfs_tests hfs_cli_tests ntfslib_tests ntfssearch_tests ntfs_cli_tests tree_builder_cli_tests
+  raw_jpeg_tests raw_docs_tests
+  ui_coverflow_tests ui_wiring_e2e_tests ui_results_tests ui_popups_e2e_tests ui_wiring2_tests)
+
 function(vantrel_add_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE vantrel_test_common ${ARG_LIBS} GTest::gtest GTest::gmock)
+  set(properties ENVIRONMENT "TZ=UTC")
+  if(name IN_LIST VANTREL_FIXTURE_TESTS)
+    list(APPEND properties LABELS fixtures)
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "TZ=UTC")
+    PROPERTIES ${properties})
   # gtest_discover_tests cannot pass a list-valued ENVIRONMENT; the test main
   # sets LC_ALL (and TZ again) itself.
 endfunction()

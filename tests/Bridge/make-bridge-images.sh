@@ -8,9 +8,11 @@
 #             (/a.jpg 4000), 3 "MORE" (/b.txt 100); and each partition as
 #             disk-pN.img for the fake kernel partition nodes
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../fixtures/fixture_clock.sh"
+fixture_clock_script "$@"
 cd "$1"
 export MTOOLS_SKIP_CHECK=1 LC_ALL=C.UTF-8 TZ=UTC
-data() { python3 -c 'import random,sys; sys.stdout.buffer.write(random.Random(sys.argv[1]).randbytes(int(sys.argv[2])))' "$1" "$2"; }
+data() { fixture_random "$1" "$2"; }
 rm -rf src && mkdir -p src/docs
 data photo 3000 > src/photo.jpg; data song 2500 > src/song.mp3; data clip 200000 > src/clip.mp4
 data report 1800 > src/docs/report.pdf; data bin 1200 > src/docs/data.bin; data gone 700 > src/gone.txt
@@ -24,7 +26,8 @@ mcopy -m -i vol.img src/docs/report.pdf src/docs/data.bin ::/docs/
 mdel -i vol.img ::/gone.txt
 
 rm -f disk.img; truncate -s 64M disk.img
-sgdisk -o -n1:2048:+8M -t1:ef00 -n2:0:+20M -t2:0700 -n3:0:+20M -t3:0700 disk.img >/dev/null
+sgdisk -o -n1:2048:+8M -t1:ef00 -n2:0:+20M -t2:0700 -n3:0:+20M -t3:0700 \
+    -U 5EED0000-0000-4000-8000-000000000201 -u 1:5EED0001-0000-4000-8000-000000000201 -u 2:5EED0002-0000-4000-8000-000000000201 -u 3:5EED0003-0000-4000-8000-000000000201 disk.img >/dev/null
 mkfs.fat -F 16 -s 1 -n EFISYS --offset 2048 disk.img 8192 >/dev/null
 mkfs.fat -F 16 -s 1 -n DATA --offset 18432 disk.img 20480 >/dev/null
 mkfs.fat -F 16 -s 1 -n MORE --offset 59392 disk.img 20480 >/dev/null

@@ -18,7 +18,8 @@ ok() { echo "ok: $*"; }
 truncate -s 20M disk.img
 printf 'label: dos\nstart=2048,type=6\n' | sfdisk -q disk.img
 mkfs.fat -F 16 -n SAVEVOL --offset 2048 disk.img 16384 >/dev/null 2>&1
-data() { python3 -c 'import random,sys; sys.stdout.buffer.write(random.Random(sys.argv[1]).randbytes(int(sys.argv[2])))' "$1" "$2"; }
+source "$(dirname "${BASH_SOURCE[0]}")/../fixtures/fixture_clock.sh"
+data() { fixture_random "$1" "$2"; }
 for f in A:300000 B:700000 C:200000 D:3145728 E:50000; do data "${f%:*}" "${f#*:}" > "${f%:*}.bin"; done
 mmd -i disk.img@@1M ::/DIR1
 mcopy -m -i disk.img@@1M A.bin ::/DIR1/

@@ -8,9 +8,11 @@
 #     /Movie.mp4    random bytes
 #   and the same files in DIR/src for comparison.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../fixtures/fixture_clock.sh"
+fixture_clock_script "$@"
 cd "$1"
 export MTOOLS_SKIP_CHECK=1 LC_ALL=C.UTF-8 TZ=UTC
-data() { python3 -c 'import random,sys; sys.stdout.buffer.write(random.Random(sys.argv[1]).randbytes(int(sys.argv[2])))' "$1" "$2"; }
+data() { fixture_random "$1" "$2"; }
 rm -rf src && mkdir -p src
 convert -size 120x80 gradient:red-blue -quality 90 src/Sunset.jpg
 convert -size 50x30 xc:green src/Badge.png

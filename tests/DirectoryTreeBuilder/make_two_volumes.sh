@@ -10,10 +10,12 @@
 # A second argument "ntfs" or "hfs" makes only that image. An image that
 # cannot be made here is left out.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../fixtures/fixture_clock.sh"
+fixture_clock_script "$@"
 out=$(realpath -m "$1"); mkdir -p "$out"; cd "$out"
 only=${2:-}
 export LC_ALL=C.UTF-8 TZ=UTC
-data() { python3 -c 'import random,sys; sys.stdout.buffer.write(random.Random(sys.argv[1]).randbytes(int(sys.argv[2])))' "$1" "$2"; }
+data() { fixture_random "$1" "$2"; }
 rm -rf src1 src2 mnt ntfs-two.img hfs-two.img vol1.img vol2.img vol1.iso vol2.iso
 mkdir -p mnt
 
@@ -28,6 +30,7 @@ for v in 1 2; do
   data "$v-d" $((1500 + v)) > "$s/empty parent/inner/d.txt"
   data "$v-t" $((700 + v)) > "$s/top.txt"
 done
+fixture_touch src1 src2
 
 unmount() {
   umount mnt
@@ -46,7 +49,8 @@ make_ntfs() {
 }
 if [ "$only" != hfs ] && [ -z "${NTFS_FIXTURE_NO_MOUNT:-}" ] && make_ntfs 1 && make_ntfs 2; then
   truncate -s 40M ntfs-two.img
-  printf 'start=2048, size=32768, type=7\nstart=36864, size=32768, type=7\n' | sfdisk -q ntfs-two.img >/dev/null
+  printf 'label: dos\nlabel-id: 0x5eed0002\nstart=2048, size=32768, type=7\nstart=36864, size=32768, type=7\n' |
+    sfdisk -q ntfs-two.img >/dev/null
   dd if=vol1.img of=ntfs-two.img bs=512 seek=2048 conv=notrunc status=none
   dd if=vol2.img of=ntfs-two.img bs=512 seek=36864 conv=notrunc status=none
 fi
@@ -65,18 +69,19 @@ for s in range(2, len(data) // 512):
 EOF
 }
 if [ "$only" != ntfs ] && command -v xorriso >/dev/null; then
-  xorriso -as mkisofs -quiet -hfsplus -o vol1.iso src1 2>/dev/null
-  # A second apart: volumes that carry the same creation date are taken
+  # Two seconds apart: volumes that carry the same creation date are taken
   # for copies of one volume.
-  sleep 1.1
-  xorriso -as mkisofs -quiet -hfsplus -o vol2.iso src2 2>/dev/null
+  fixture_clock_at 0 xorriso -as mkisofs -quiet -hfsplus -o vol1.iso src1 2>/dev/null
+  fixture_clock_at 2 xorriso -as mkisofs -quiet -hfsplus -o vol2.iso src2 2>/dev/null
   read -r s1 n1 < <(hfs_volume vol1.iso)
   read -r s2 n2 < <(hfs_volume vol2.iso)
   size=$(( (n1 > n2 ? n1 : n2) + 100 ))
   # The first volume where a Mac puts its first partition (20 KiB in).
   a=40; b=$(( (a + size + 2047) / 2048 * 2048 ))
   truncate -s $(( (b + size + 2048) * 512 )) hfs-two.img
-  printf 'label: gpt\nfirst-lba: 34\nstart=%d, size=%d\nstart=%d, size=%d\n' $a $size $b $size |
+  printf 'label: gpt\nlabel-id: %s\nfirst-lba: 34\nstart=%d, size=%d, uuid=%s\nstart=%d, size=%d, uuid=%s\n' \
+    5EED0000-0000-4000-8000-000000000002 $a $size 5EED0001-0000-4000-8000-000000000002 \
+    $b $size 5EED0002-0000-4000-8000-000000000002 |
     sfdisk -q hfs-two.img >/dev/null
   dd if=vol1.iso of=hfs-two.img bs=512 skip="$s1" seek=$a count="$n1" conv=notrunc status=none
   dd if=vol2.iso of=hfs-two.img bs=512 skip="$s2" seek=$b count="$n2" conv=notrunc status=none

@@ -7,17 +7,20 @@
 # With "slices", also the bytes of each partition as its own file
 # (NAME-pN.img), to stand in for the kernel's partition nodes.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../fixtures/fixture_clock.sh"
+fixture_clock_script "$@"
 cd "$1"
 
 truncate -s 64M mbr.img
-printf 'label: dos\nstart=2048,size=20480,type=6\nstart=22528,size=20480,type=7\nstart=43008,type=5\nstart=45056,size=16384,type=6\n' | sfdisk -q mbr.img
+printf 'label: dos\nlabel-id: 0x5eed0101\nstart=2048,size=20480,type=6\nstart=22528,size=20480,type=7\nstart=43008,type=5\nstart=45056,size=16384,type=6\n' | sfdisk -q mbr.img
 mkfs.fat -F 16 -n FATONE --offset 2048 mbr.img 10240 >/dev/null
 mkfs.fat -F 16 -s 1 -n LOGIC --offset 45056 mbr.img 8192 >/dev/null
 truncate -s 80M gpt.img
 # sgdisk without -q: with it, a blank file silently stays blank.
-sgdisk -o -n1:2048:+1M -t1:ef02 -n2:0:+20M -t2:0700 -n3:0:+40M -t3:8300 gpt.img >/dev/null
+sgdisk -o -n1:2048:+1M -t1:ef02 -n2:0:+20M -t2:0700 -n3:0:+40M -t3:8300 \
+    -U 5EED0000-0000-4000-8000-000000000101 -u 1:5EED0001-0000-4000-8000-000000000101 -u 2:5EED0002-0000-4000-8000-000000000101 -u 3:5EED0003-0000-4000-8000-000000000101 gpt.img >/dev/null
 truncate -s 64M g4k.img
-printf 'g\nn\n1\n256\n12543\nw\n' | fdisk -b 4096 g4k.img >/dev/null
+printf 'g\nn\n1\n256\n12543\nx\ni\n5EED0000-0000-4000-8000-000000000102\nu\n5EED0001-0000-4000-8000-000000000102\nr\nw\n' | fdisk -b 4096 g4k.img >/dev/null
 truncate -s 4M small.img
 truncate -s 8M eight.img
 

@@ -3,6 +3,8 @@
 # Each NAME becomes DIR/NAME.img (sparse). Images other names are derived
 # from are made on the way. The expected listings are in the tests.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../fixtures/fixture_clock.sh"
+fixture_clock_script "$@"
 cd "$1"
 shift
 
@@ -45,11 +47,11 @@ make() {
     # Linux extended container (0x85) holding two logical partitions.
     x85)
         truncate -s 64M x85.img
-        printf 'label: dos\nstart=2048, size=20480, type=83\nstart=22528, type=85\nstart=24576, size=8192, type=83\nstart=34816, size=8192, type=7\n' | sfdisk -q x85.img ;;
+        printf 'label: dos\nlabel-id: 0x5eed0302\nstart=2048, size=20480, type=83\nstart=22528, type=85\nstart=24576, size=8192, type=83\nstart=34816, size=8192, type=7\n' | sfdisk -q x85.img ;;
     # A primary after the extended container in the table.
     mbr3)
         truncate -s 64M mbr3.img
-        printf 'label: dos\nstart=2048, size=20480, type=83\nstart=22528, size=40960, type=5\nstart=63488, size=8192, type=83\nstart=24576, size=8192, type=83\nstart=34816, size=8192, type=83\n' | sfdisk -q mbr3.img ;;
+        printf 'label: dos\nlabel-id: 0x5eed0303\nstart=2048, size=20480, type=83\nstart=22528, size=40960, type=5\nstart=63488, size=8192, type=83\nstart=24576, size=8192, type=83\nstart=34816, size=8192, type=83\n' | sfdisk -q mbr3.img ;;
     # mbr3 whose first EBR holds its link twice.
     ebr-twolinks)
         need mbr3; cp mbr3.img ebr-twolinks.img
@@ -57,11 +59,11 @@ make() {
     # Protective-looking MBR and nothing else: read as a GPT without entries.
     ee)
         truncate -s 64M ee.img
-        printf 'label: dos\nstart=1, size=131071, type=ee\n' | sfdisk -q ee.img ;;
+        printf 'label: dos\nlabel-id: 0x5eed0304\nstart=1, size=131071, type=ee\n' | sfdisk -q ee.img ;;
     # 1 MiB BIOS-boot and 200 MiB EFI partitions.
     gpt)
         truncate -s 256M gpt.img
-        sgdisk -n1:2048:+1M -t1:ef02 -n2:0:+200M -t2:ef00 gpt.img >/dev/null ;;
+        sgdisk -n1:2048:+1M -t1:ef02 -n2:0:+200M -t2:ef00 -U 5EED0000-0000-4000-8000-000000000305 -u 1:5EED0001-0000-4000-8000-000000000305 -u 2:5EED0002-0000-4000-8000-000000000305 gpt.img >/dev/null ;;
     gpt-trunc) need gpt; cp gpt.img gpt-trunc.img; truncate -s 150M gpt-trunc.img ;;
     # Entry 2's last LBA set to 2^64-1.
     gpt-lastff) need gpt; cp gpt.img gpt-lastff.img; patch gpt-lastff.img 1192 '\xff\xff\xff\xff\xff\xff\xff\xff' ;;
@@ -73,7 +75,7 @@ make() {
     # GPT on 4096-byte sectors: 64 MiB and 8 MiB partitions.
     g4k)
         truncate -s 128M g4k.img
-        printf 'g\nn\n1\n256\n16639\nn\n2\n16640\n18687\nw\n' | fdisk -b 4096 g4k.img >/dev/null ;;
+        printf 'g\nn\n1\n256\n16639\nn\n2\n16640\n18687\nx\ni\n5EED0000-0000-4000-8000-000000000306\nu\n1\n5EED0001-0000-4000-8000-000000000306\nu\n2\n5EED0002-0000-4000-8000-000000000306\nr\nw\n' | fdisk -b 4096 g4k.img >/dev/null ;;
     apm)
         truncate -s 64M apm.img
         parted -s apm.img mklabel mac mkpart p1 hfs+ 1MiB 30MiB mkpart p2 hfs+ 30MiB 60MiB 2>/dev/null ;;

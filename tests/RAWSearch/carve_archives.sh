@@ -18,15 +18,17 @@ W=${KEEP_DIR:-$(mktemp -d)}
 [ -n "${KEEP_DIR:-}" ] || trap 'rm -rf "$W"' EXIT
 cd "$W" || exit 1
 . "$R/tests/RAWSearch/carve_family_lib.sh"
+. "$R/tests/fixtures/fixture_clock.sh"
 
 # ---- fixtures -----------------------------------------------------------------
 mkdir -p f src/tree/sub f/absent
 : > expect
 expect() { printf '%s\t%s\t%s\t%s\t%s\n' "$@" >> expect; }
 seq 1 30000 > src/numbers.txt
-head -c 200000 /dev/urandom > src/noise.bin
+fixture_random noise 200000 > src/noise.bin
 python3 -c 'import random;r=random.Random(3);open("src/big.bin","wb").write(r.randbytes(5000000))'
 cp src/numbers.txt src/tree/sub/a.txt; : > src/tree/empty.txt; seq 5 900 > src/tree/b.txt
+fixture_touch src
 
 # gzip: the stored name names the file; without one (-n) the sectors do.
 # The stream ends in its 32-bit length, whose zero high bytes run into the

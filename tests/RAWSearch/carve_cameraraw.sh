@@ -20,6 +20,7 @@ W=${KEEP_DIR:-$(mktemp -d)}
 [ -n "${KEEP_DIR:-}" ] || trap 'rm -rf "$W"' EXIT
 cd "$W" || exit 1
 . "$R/tests/RAWSearch/carve_family_lib.sh"
+. "$R/tests/fixtures/fixture_clock.sh"
 
 # ---- fixtures -----------------------------------------------------------------
 mkdir -p f f/absent
@@ -92,7 +93,7 @@ printf '%s\tCRW\texact\t34/crw\t{A}-[0-9]+\n' heap.crw >> expect
 printf '%s\tX3F\texact\t34/x3f\t{A}-[0-9]+\n' sigma.x3f >> expect
 printf '%s\tMRW\texact\t34/mrw\t[0-9A-Za-z_-]*\n' minolta.mrw >> expect
 # Must not be carved: the byte order mark without the TIFF number.
-{ printf 'II\053\000'; head -c 8188 /dev/urandom; } > f/absent/notiff.bin
+{ printf 'II\053\000'; fixture_random notiff 8188; } > f/absent/notiff.bin
 
 GOOD=$(ls f/*.tif f/*.crw f/*.x3f f/*.mrw)
 plant zero.img --gap zero:65536 $GOOD f/absent/*

@@ -4,6 +4,8 @@
 # structure, plus a Standard MIDI file written byte by byte.
 # Usage: make_avcontainers.sh OUTDIR    Exits 77 when ffmpeg is missing.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../fixtures/fixture_clock.sh"
+fixture_clock_script "$@"
 command -v ffmpeg > /dev/null || { echo "ffmpeg missing"; exit 77; }
 OUT=$1
 mkdir -p "$OUT"

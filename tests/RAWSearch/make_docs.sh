@@ -9,8 +9,13 @@
 #   text/    t.rtf t.html u.htm (UTF-16 with a byte-order mark)
 # Every office document carries a title, authors and dates (see META below).
 # Usage: make_docs.sh OUT. Exits 77 when the office suite or zip is missing.
+# The office suite stamps the time into every document and numbers some of
+# its parts at random: the clock is stopped (see fixture_clock.sh), and the
+# tests take any output a suite of another version or run may write.
 set -euo pipefail
-OUT=$1
+source "$(dirname "${BASH_SOURCE[0]}")/../fixtures/fixture_clock.sh"
+fixture_clock_script "$@"
+OUT=$(realpath -m "$1")
 command -v soffice > /dev/null && command -v zip > /dev/null && command -v unzip > /dev/null || exit 77
 mkdir -p "$OUT/src" "$OUT/office" "$OUT/zip" "$OUT/text"
 S=$OUT/src
@@ -57,7 +62,7 @@ mv "$OUT/office/t.rtf" "$OUT/office/t.html" "$OUT/text/"
 repack() {  # repack KIND RELS
     local d=$S/$1
     rm -rf "$d" && mkdir -p "$d"
-    (cd "$d" && unzip -q "$OUT/office/t.$1")
+    (cd "$d" && unzip -q "$OUT/office/t.$1") && fixture_touch "$d"
     rm -f "$OUT/office/r.$1"
     (cd "$d" && zip -q -X -D "$OUT/office/r.$1" "[Content_Types].xml" "$2" docProps/core.xml &&
         zip -q -X -D -r "$OUT/office/r.$1" . -x "[Content_Types].xml" "$2" docProps/core.xml)
@@ -69,13 +74,16 @@ repack pptx ppt/_rels/presentation.xml.rels
 # Plain archives.
 mkdir -p "$S/files/Payload/App.app"
 seq 1 3000 > "$S/files/numbers.txt"
-head -c 20000 /dev/urandom > "$S/files/noise.bin"
+fixture_random noise 20000 > "$S/files/noise.bin"
 printf 'binary app stand-in\n' > "$S/files/Payload/App.app/App"
+fixture_touch "$S/files"
 (cd "$S/files" && zip -q -X -0 "$OUT/zip/stored.zip" numbers.txt noise.bin &&
     zip -q -X -9 "$OUT/zip/deflated.zip" numbers.txt noise.bin &&
     zip -q -X -r "$OUT/zip/app.ipa" Payload numbers.txt)
-# Written to a pipe, zip cannot seek back: the sizes go to data descriptors.
-cat "$S/files/numbers.txt" | zip -q -X - - > "$OUT/zip/stream.zip"
+# Read from standard input, zip cannot know the entry's size before it has
+# packed it (the entry is named "-" and carries a Zip64 field); standard
+# input is the file itself, so the entry takes the file's time.
+zip -q -X - - < "$S/files/numbers.txt" > "$OUT/zip/stream.zip"
 
 # UTF-16 page with a byte-order mark.
 { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE "$OUT/text/t.html"; } > "$OUT/text/u.htm"

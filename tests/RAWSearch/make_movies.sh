@@ -4,6 +4,8 @@
 # some) at the start, one with a phone's camera text in its user data.
 # Usage: make_movies.sh OUTDIR    Exits 77 when ffmpeg is missing.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../fixtures/fixture_clock.sh"
+fixture_clock_script "$@"
 command -v ffmpeg > /dev/null || { echo "ffmpeg missing"; exit 77; }
 OUT=$1
 mkdir -p "$OUT"

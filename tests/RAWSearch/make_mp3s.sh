@@ -5,6 +5,8 @@
 # and id3v2.
 # Usage: make_mp3s.sh OUTDIR    Exits 77 when a tool is missing.
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../fixtures/fixture_clock.sh"
+fixture_clock_script "$@"
 for tool in ffmpeg lame id3v2; do
     command -v $tool > /dev/null || { echo "$tool missing"; exit 77; }
 done
@@ -12,7 +14,7 @@ OUT=$1
 mkdir -p "$OUT"
 ff() { ffmpeg -nostdin -loglevel error -y "$@"; }
 S=(-f lavfi -i sine=frequency=440:duration=5)
-B=(-c:a libmp3lame -fflags +bitexact)
+B=(-c:a libmp3lame -fflags +bitexact -flags +bitexact)
 ff "${S[@]}" "${B[@]}" -b:a 128k -id3v2_version 3 -metadata artist="The Testers" -metadata title="Sine Song" \
     -metadata date=20190304 "$OUT/id3v23.mp3"
 ff "${S[@]}" "${B[@]}" -b:a 112k -metadata artist="Fourth Band" -metadata title="New Tag" "$OUT/id3v24.mp3"

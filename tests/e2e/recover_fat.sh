@@ -5,6 +5,7 @@
 # Usage: recover_fat.sh VANTREL_CLI MODE     (MODE: --quick, --deep, --deep-disk)
 # Exits 77 (skipped) while this build has no searcher for the scan.
 set -uo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../fixtures/fixture_clock.sh"
 CLI=$1
 MODE=$2
 work=$(mktemp -d)
@@ -17,7 +18,7 @@ ok() { echo "ok: $*"; }
 truncate -s 20M disk.img
 printf 'label: dos\nstart=2048,type=6\n' | sfdisk -q disk.img
 mkfs.fat -F 16 --offset 2048 disk.img 16384 >/dev/null 2>&1
-for f in A:300000 B:700000 C:200000 D:3145728 E:50000; do head -c "${f#*:}" /dev/urandom > "${f%:*}.bin"; done
+for f in A:300000 B:700000 C:200000 D:3145728 E:50000; do fixture_random "${f%:*}" "${f#*:}" > "${f%:*}.bin"; done
 mmd -i disk.img@@1M ::/DIR1
 mcopy -m -i disk.img@@1M A.bin ::/DIR1/
 mcopy -m -i disk.img@@1M B.bin C.bin ::/

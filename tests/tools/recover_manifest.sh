@@ -4,6 +4,7 @@
 # then a hand-written manifest of hostile names over the same data.
 # Usage: recover_manifest.sh VANTREL_CLI_MANIFEST TSK2MANIFEST
 set -uo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../fixtures/fixture_clock.sh"
 CLI=$1
 TSK2MANIFEST=$2
 work=$(mktemp -d)
@@ -15,7 +16,7 @@ ok() { echo "ok: $*"; }
 cd "$work" || exit 1
 mkdir scratch && cd scratch || exit 1
 mkfs.fat -F 16 -C fat16.img 16384 >/dev/null
-for f in A:300000 B:700000 C:200000 D:3145728 E:50000; do head -c "${f#*:}" /dev/urandom > "${f%:*}.bin"; done
+for f in A:300000 B:700000 C:200000 D:3145728 E:50000; do fixture_random "${f%:*}" "${f#*:}" > "${f%:*}.bin"; done
 mmd -i fat16.img ::/DIR1
 mcopy -m -i fat16.img A.bin ::/DIR1/
 mcopy -m -i fat16.img B.bin C.bin ::/
