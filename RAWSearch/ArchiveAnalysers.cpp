@@ -130,6 +130,13 @@ bool IsUstar(const unsigned char* header)
 }
 
 constexpr long long kTarBlock = 512;
+// GNU tar writes whole records of 20 blocks.
+constexpr long long kTarRecord = 20 * kTarBlock;
+
+bool IsZeroTarBlock(const unsigned char* p)
+{
+    return std::all_of(p, p + kTarBlock, [](unsigned char c) { return c == 0; });
+}
 
 }  // namespace
 
@@ -697,21 +704,27 @@ int FileTARAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* pDevice)
     while (total <= kLimit) {
         if (!ReadAt(buffer, total, header, sizeof(header)))
             break;
-        const bool ustar = IsUstar(header);
-        if (static_cast<signed char>(header[0]) >= 33 && !ustar) {
+        if (!IsUstar(header)) {
             if (total == 0)
                 return 0;
+            // The two zero blocks that close the archive, then the zero
+            // padding of its last record.
+            if (!IsZeroTarBlock(header))
+                break;
+            total += kTarBlock;
+            if (!ReadAt(buffer, total, header, sizeof(header)) || !IsZeroTarBlock(header))
+                break;
+            total += kTarBlock;
+            const long long record = RoundUp(total, kTarRecord);
+            long long padded = total;
+            while (padded < record && ReadAt(buffer, padded, header, sizeof(header)) && IsZeroTarBlock(header))
+                padded += kTarBlock;
+            if (padded == record)
+                total = record;
             break;
         }
         total += kTarBlock;
         const unsigned long long size = OctStringToint(header + 124) & 0xFFFFFFFFull;
-        // A member without contents (a folder, an empty file) is no end:
-        // only a block that is not a member header is.
-        if (size == 0) {
-            if (!ustar)
-                break;
-            continue;
-        }
         total += RoundUp(static_cast<long long>(size), kTarBlock);
     }
     if (total == 0)
@@ -743,23 +756,62 @@ int TARAnalyser::TARRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSi
         return 2;
     const long long ss = sectorSize;
     // Several headers may share a sector larger than a tar block.
-    for (int guard = 0; guard < 4096 && offset < m_llHeaderMark && m_llHeaderMark < offset + ss; ++guard) {
-        const long long header = m_llHeaderMark - 267;
+    for (int guard = 0; guard < 4096 && m_llArchiveEnd < 0 && m_llNextHeader < offset + ss; ++guard) {
         const unsigned char* p = nullptr;
-        const RawRecordPlace place = LocateRawRecord(context, m_llStartSector, header, kTarBlock, &p);
+        RawRecordPlace place = LocateRawRecord(context, m_llStartSector, m_llNextHeader, kTarBlock, &p);
         if (place == RawRecordPlace::NotYet)
             return 2;
         if (place == RawRecordPlace::Gone)
             return GiveUp();
-        if (!IsUstar(p))
-            return Finish(sectorNumber, m_llHeaderMark + 1024);
-        m_llHeaderMark += kTarBlock;
-        const unsigned long long size = OctStringToint(p + 124);
-        if (size > static_cast<unsigned long long>(FileTARAnalyser::kLimit) * 16)
-            return GiveUp();
-        m_llHeaderMark += RoundUp(static_cast<long long>(size), kTarBlock);
+        if (IsUstar(p)) {
+            const unsigned long long size = OctStringToint(p + 124);
+            if (size > static_cast<unsigned long long>(FileTARAnalyser::kLimit) * 16)
+                return GiveUp();
+            m_llNextHeader += kTarBlock + RoundUp(static_cast<long long>(size), kTarBlock);
+            continue;
+        }
+        // Not a header: the archive ends with its last member, or after the
+        // two zero blocks that close it.
+        if (!IsZeroTarBlock(p))
+            return Finish(sectorNumber, m_llNextHeader);
+        place = LocateRawRecord(context, m_llStartSector, m_llNextHeader + kTarBlock, kTarBlock, &p);
+        if (place == RawRecordPlace::NotYet)
+            return 2;
+        if (place == RawRecordPlace::Gone || !IsZeroTarBlock(p))
+            return Finish(sectorNumber, m_llNextHeader + kTarBlock);
+        m_llArchiveEnd = m_llNextHeader + 2 * kTarBlock;
+        m_llRecordEnd = RoundUp(m_llArchiveEnd, kTarRecord);
     }
+    if (m_llArchiveEnd < 0)
+        return 2;
+    // The record padding: zero bytes up to the record's end.
+    const long long from = std::max(offset, m_llArchiveEnd);
+    const long long to = std::min(offset + ss, m_llRecordEnd);
+    for (long long at = from; at < to; ++at)
+        if (sector[at - offset] != 0)
+            return Finish(sectorNumber, m_llArchiveEnd);
+    if (offset + ss >= m_llRecordEnd)
+        return Finish(sectorNumber, m_llRecordEnd);
     return 2;
+}
+
+void TARAnalyser::TARRawFileInfo::WillBeRemove(unsigned char* sector, long long sectorNumber)
+{
+    CArchiveRawFileInfo::WillBeRemove(sector, sectorNumber);
+    if (m_llArchiveEnd > 0 && m_llSize == 0)
+        Finish(sectorNumber, m_llArchiveEnd);
+}
+
+bool TARAnalyser::TARRawFileInfo::HoldsSector(long long sectorNumber, const SearchContext& context)
+{
+    const long long at = (sectorNumber - m_llStartSector) * static_cast<long long>(context.dwSectorSize);
+    return m_llArchiveEnd < 0 ? at <= m_llNextHeader : at < m_llArchiveEnd;
+}
+
+bool TARAnalyser::TARRawFileInfo::OwnRecordAt(long long sectorNumber, const SearchContext& context)
+{
+    const long long at = (sectorNumber - m_llStartSector) * static_cast<long long>(context.dwSectorSize);
+    return m_llArchiveEnd < 0 && at == m_llNextHeader;
 }
 
 }  // namespace RawSpeed

@@ -200,10 +200,22 @@ public:
         explicit TARRawFileInfo(IRawFileAnalyser* partner) : CArchiveRawFileInfo(partner, ArchiveTypes::kTAR) {}
         int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
                         SearchContext& context) override;
+        // Ended by another file's header: an archive whose end blocks were
+        // seen keeps them.
+        void WillBeRemove(unsigned char* sector, long long sectorNumber) override;
+        // Inside a member's data or at the next member header, or in the
+        // end blocks and record padding.
+        bool HoldsSector(long long sectorNumber, const SearchContext& context) override;
+        // The member header the walk expects next.
+        bool OwnRecordAt(long long sectorNumber, const SearchContext& context) override;
 
-        // The next header's position + 267: inside the header's first
-        // 512 bytes, on the "ustar" mark's far side.
-        long long m_llHeaderMark = 267;
+        // The next member header's offset.
+        long long m_llNextHeader = 0;
+        // Past the two zero blocks that end the archive (-1 not seen yet),
+        // and the end of the record they lie in: zero bytes up to it are
+        // the archive's record padding.
+        long long m_llArchiveEnd = -1;
+        long long m_llRecordEnd = -1;
     };
 
 private:

@@ -221,7 +221,13 @@ int CRAWSearchController::AnalyzeBlock(long long startSector, long long sectorCo
 
         CRawFileInfo probe;
         CRawFileInfo* created = nullptr;
-        if (IRawFileAnalyser* analyser = Lookup(sector, probe, sectorNumber, context)) {
+        IRawFileAnalyser* analyser = Lookup(sector, probe, sectorNumber, context);
+        // A header of the format of an open candidate that holds this
+        // sector is one of that file's own records (a tar member, a ZIP
+        // entry), not a file of its own.
+        if (analyser && HeldAsOwnRecord(analyser->GetAnalyserID(), sectorNumber, context))
+            analyser = nullptr;
+        if (analyser) {
             created = analyser->CreateRawFileInfo();
             if (!created) {
                 ++i;
@@ -234,6 +240,7 @@ int CRAWSearchController::AnalyzeBlock(long long startSector, long long sectorCo
             created->m_dwAnalyserID = analyser->GetAnalyserID();
             if (m_pFileSectorMap)
                 m_pFileSectorMap->emplace(sectorNumber, created->m_dwType);
+            EndOpenAtHeader(sectorNumber, context, created);
             // Sized by its header: finished at once, and this sector feeds
             // no open candidate.
             if (created->m_llSize != 0 && GetFileManager(created->m_dwType)) {
@@ -310,6 +317,45 @@ void CRAWSearchController::FeedOpenCandidates(unsigned char* sector, long long s
     }
 }
 
+bool CRAWSearchController::HeldAsOwnRecord(unsigned int analyserId, long long sectorNumber,
+                                           const CRawFileInfo::SearchContext& context)
+{
+    for (int j = 0; j < m_iOpenCount; ++j) {
+        CRawFileInfo* info = m_arrOpen[j].pInfo;
+        if (info->m_dwAnalyserID == analyserId && info->m_llStartSector < sectorNumber &&
+            info->OwnRecordAt(sectorNumber, context))
+            return true;
+    }
+    return false;
+}
+
+void CRAWSearchController::EndOpenAtHeader(long long sectorNumber, CRawFileInfo::SearchContext& context,
+                                           CRawFileInfo* newCandidate)
+{
+    // The candidate ends with the sector before the header; its bytes are
+    // still in memory unless the block before was not read.
+    const unsigned char* last = context.bytes(sectorNumber - 1, 0, m_iSectorSize);
+    for (int j = 0; j < m_iOpenCount;) {
+        CRawFileInfo* info = m_arrOpen[j].pInfo;
+        if (info == newCandidate || info->m_llSize != 0 || info->m_llStartSector >= sectorNumber ||
+            info->HoldsSector(sectorNumber, context)) {
+            ++j;
+            continue;
+        }
+        const CandidateList::iterator pending = m_arrOpen[j].itPending;
+        RemoveOpen(j);
+        m_listPending.erase(pending);
+        info->m_llHeaderBound = (sectorNumber - info->m_llStartSector) * m_iSectorSize;
+        info->WillBeRemove(const_cast<unsigned char*>(last), last ? sectorNumber - 1 : -1);
+        if (info->m_llSize == 0 && info->m_pOwner) {
+            InsertWait(info);
+        } else {
+            HandOn(info);
+            delete info;
+        }
+    }
+}
+
 void CRAWSearchController::RemoveOpen(int index)
 {
     for (int k = index; k + 1 < m_iOpenCount; ++k)
@@ -366,6 +412,9 @@ void CRAWSearchController::HandOn(CRawFileInfo* info)
 {
     if (!info || info->m_llSize <= 0)
         return;
+    // Another file's header ended it: its guessed end stays before that.
+    if (info->m_llHeaderBound > 0 && !info->m_bExactEnd && info->m_llSize > info->m_llHeaderBound)
+        info->m_llSize = info->m_llHeaderBound;
     // Whatever a header claims, a file ends where the device does.
     const long long total = m_pDevice ? m_pDevice->GetTotalSectors() : 0;
     if (total > 0) {

@@ -67,6 +67,11 @@ private:
     void FileCandidate(CRawFileInfo* info, unsigned char* sector, long long sectorNumber);
     void FeedOpenCandidates(unsigned char* sector, long long sectorNumber, CRawFileInfo::SearchContext& context,
                             CRawFileInfo* newCandidate);
+    // A header at sectorNumber ends every open candidate that has no size
+    // yet and does not hold that sector.
+    void EndOpenAtHeader(long long sectorNumber, CRawFileInfo::SearchContext& context, CRawFileInfo* newCandidate);
+    bool HeldAsOwnRecord(unsigned int analyserId, long long sectorNumber,
+                         const CRawFileInfo::SearchContext& context);
     void RemoveOpen(int index);
     // Keeps the wait list in start order, so the ring sizes every candidate
     // of its oldest block before that block is replaced.

@@ -70,6 +70,15 @@ public:
     virtual void WillBeRemove(unsigned char* /*sector*/, long long /*sectorNumber*/) {}
     // Feeds one more sector: 1 finished (size 0: the owner sizes it), 2 more.
     virtual int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber, SearchContext& context);
+    // Another file's header starts at sectorNumber: true when this open
+    // candidate's own structure places that sector inside it (an entry
+    // stored in an archive, a picture inside a container). When false the
+    // candidate ends before that sector.
+    virtual bool HoldsSector(long long /*sectorNumber*/, const SearchContext& /*context*/) { return false; }
+    // True when a header of this candidate's own format at sectorNumber is
+    // one of this file's records (a tar member, a ZIP entry where the walk
+    // expects it): it starts no file of its own.
+    virtual bool OwnRecordAt(long long /*sectorNumber*/, const SearchContext& /*context*/) { return false; }
 
     void SetRawFileName(std::string name);
     std::string GetRawFileName();
@@ -87,6 +96,11 @@ public:
     // Asked for the whole-file size when the candidate cannot finish by
     // itself; not owned.
     IRawFileAnalyser* m_pOwner = nullptr;
+    // Bytes from the start at which another file's header ended this
+    // candidate (0 none): no size given later reaches past it unless the
+    // end came from the file's own structure (m_bExactEnd).
+    long long m_llHeaderBound = 0;
+    bool m_bExactEnd = false;
     // End-detection state of streaming candidates; the base never uses them.
     long long m_llWork1 = 0;
     long long m_llWork2 = 0;

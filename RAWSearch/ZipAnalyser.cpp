@@ -474,6 +474,7 @@ int FileZIPAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device)
     long long pos = block.dwLength;
     bool ended = block.bEndRecord;
     long long endRecord = ended ? 0 : -1;
+    bool walkedToEnd = ended;
     // The first entry's sizes may be in a data descriptor too.
     if (block.bLocal && (block.wFlags & kDataDescriptorFlag) && block.header.CompressedSize() == 0 &&
         block.header.UncompressedSize() == 0) {
@@ -494,12 +495,19 @@ int FileZIPAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device)
             ended = true;
             break;
         }
-        if (block.bEndRecord)
+        if (block.bEndRecord) {
             endRecord = pos;
+            walkedToEnd = true;
+        }
         pos += block.dwLength;
         ended = block.bEndRecord;
     }
     ReadDirectoryKind(buffer, endRecord, m_bMaybeOffice, type);
+    // Walked to its end record, or ended by one whose directory agrees.
+    std::vector<unsigned char> rec;
+    info.m_bExactEnd = endRecord >= 0 && (walkedToEnd || (ReadSpan(buffer, static_cast<unsigned long long>(endRecord),
+                                                                    22, rec) &&
+                                                           EndRecordAgrees(rec.data(), endRecord)));
     if (m_bCdr && !m_bMaybeOffice)
         type = kTypeCdr;
 
@@ -569,8 +577,10 @@ int FileZIPAnalyser::ZIPRawFileInfo::CheckZIPBlock(const unsigned char* p, size_
     if (m_dwSubType != kType)
         m_dwType = m_dwSubType;
     m_llNextHeader += length;
-    if (block.bEndRecord)
+    if (block.bEndRecord) {
         m_bDone = true;  // the end record closes the archive
+        m_bEndSeen = true;
+    }
     return 0;
 }
 
@@ -672,6 +682,7 @@ int FileZIPAnalyser::ZIPRawFileInfo::CalcRawSize(unsigned char* sector, int sect
             const long long record = begin + from + k;
             m_llWalkSize = record + 22 + RawReadLE16(p + k + 20);
             m_bDone = true;
+            m_bEndSeen = true;
             // Without the directory's names in memory the kind is left to
             // the owner, which reads them from the device.
             if (!ReadCentralNames(record, RawReadLE32(p + k + 16), RawReadLE32(p + k + 12), context) &&
@@ -710,6 +721,7 @@ int FileZIPAnalyser::ZIPRawFileInfo::CalcRawSize(unsigned char* sector, int sect
     if (!m_bDone)
         return 2;
     m_llSize = m_llWalkSize;
+    m_bExactEnd = m_bExactEnd || m_bEndSeen;
     FillFileInfo(sectorNumber, sectorSize, static_cast<int>(zeroTail));
     return 1;
 }
@@ -744,6 +756,18 @@ bool FileZIPAnalyser::ZIPRawFileInfo::ReadCentralNames(long long endRecord, unsi
         return false;
     m_dwType = kind.Kind(type, m_bOffice);
     return true;
+}
+
+bool FileZIPAnalyser::ZIPRawFileInfo::HoldsSector(long long sectorNumber, const SearchContext& context)
+{
+    const long long ss = context.dwSectorSize ? context.dwSectorSize : 512;
+    return m_bWalking && !m_bDone && m_llNextHeader >= (sectorNumber - m_llStartSector) * ss;
+}
+
+bool FileZIPAnalyser::ZIPRawFileInfo::OwnRecordAt(long long sectorNumber, const SearchContext& context)
+{
+    const long long ss = context.dwSectorSize ? context.dwSectorSize : 512;
+    return m_bWalking && !m_bDone && m_llNextHeader == (sectorNumber - m_llStartSector) * ss;
 }
 
 void FileZIPAnalyser::ZIPRawFileInfo::WillBeRemove(unsigned char*, long long sectorNumber)

@@ -88,6 +88,10 @@ public:
         void WillBeRemove(unsigned char* sector, long long sectorNumber) override;
         int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
                         SearchContext& context) override;
+        // Inside an entry whose size the walk knows.
+        bool HoldsSector(long long sectorNumber, const SearchContext& context) override;
+        // The local header the walk expects next.
+        bool OwnRecordAt(long long sectorNumber, const SearchContext& context) override;
 
         // 0 when the record at p is valid (the walk moves past it), 1 when
         // not, 2 when it reaches past the available bytes.
@@ -114,6 +118,9 @@ public:
         // The end the walk reached so far; set as the size on finishing.
         long long m_llWalkSize = 0;
         bool m_bDone = false;
+        // Ended by its end record (walked to it, or one whose directory
+        // agrees with the start).
+        bool m_bEndSeen = false;
 
     private:
         void ReadCoreProperties(long long headerOffset, SearchContext& context);

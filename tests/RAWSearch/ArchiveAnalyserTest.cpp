@@ -353,7 +353,9 @@ Bytes Tar(const std::vector<std::pair<std::string, unsigned>>& members)
         data.resize((size + 511) / 512 * 512, 0);
         b.insert(b.end(), data.begin(), data.end());
     }
-    b.resize(b.size() + 1024, 0);
+    // The two zero blocks, then zeros to the end of the 10,240-byte record
+    // as GNU tar writes them.
+    b.resize((b.size() + 1024 + 10239) / 10240 * 10240, 0);
     return b;
 }
 
@@ -372,24 +374,22 @@ TEST(rawTar, SizeFieldAndEnds)
         EXPECT_EQ(OctStringToint(field), f.value) << f.field;
     }
 
-    // Two 512-byte members: 1024 bytes past the mark of the first block
-    // that is no header.
+    // Two 512-byte members: the archive runs to the end of its record.
     const Bytes two = Tar({{"a", 512}, {"b", 512}});
     RawSpeed::TARAnalyser analyser;
     std::unique_ptr<CRawFileInfo> info(analyser.CreateRawFileInfo());
-    EXPECT_EQ(Feed(*info, two, 512).llSize, 2048 + 267 + 1024);
+    EXPECT_EQ(Feed(*info, two, 512).llSize, 10240);
 
     // Folders and empty files are members, not the end; in 4096-byte
     // sectors several headers share a sector.
     const Bytes tree = Tar({{"dir/", 0}, {"dir/empty", 0}, {"dir/a", 100}, {"dir/b", 9000}, {"c", 1}});
-    const long long endBlock = static_cast<long long>(tree.size()) - 1024;
     for (unsigned ss : {512u, 4096u}) {
         SCOPED_TRACE(ss);
         std::unique_ptr<CRawFileInfo> t(analyser.CreateRawFileInfo());
-        EXPECT_EQ(Feed(*t, tree, ss).llSize, endBlock + 267 + 1024);
+        EXPECT_EQ(Feed(*t, tree, ss).llSize, static_cast<long long>(tree.size()));
         FileTARAnalyser partner;
         CRawFileInfo whole;
-        EXPECT_EQ(PartnerSize(partner, tree, ss, whole), endBlock + 512);
+        EXPECT_EQ(PartnerSize(partner, tree, ss, whole), static_cast<long long>(tree.size()));
     }
     // A first block that is not a header is refused by the partner.
     Bytes notTar(2048, 'A');
@@ -445,7 +445,7 @@ TEST(rawArchive, ThroughTheSearcherAcrossBlocks)
     EXPECT_EQ(f->size, static_cast<long long>(rar.size()) + 8);
     f = h.FileAt(100);
     ASSERT_NE(f, nullptr);
-    EXPECT_EQ(f->size, static_cast<long long>(tar.size()) + 267);
+    EXPECT_EQ(f->size, static_cast<long long>(tar.size()));
     f = h.FileAt(200);
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(f->size, static_cast<long long>(lzh.size()));
@@ -489,3 +489,46 @@ TEST(rawArchive, DamagedArchivesNeverCrashOrRunAway)
 }
 
 }  // namespace
+
+// A tar archive ends after its two zero blocks and its record padding
+// whatever follows it; its member headers start no file of their own.
+TEST(rawTar, EndsAtItsEndBlocksWhateverFollows)
+{
+    const Bytes tar = Tar({{"d/", 0}, {"d/x", 7000}, {"d/y", 3000}, {"z", 12000}});
+    Bytes cut = tar;
+    cut.resize(512 + 512 + 7168);  // "d/" and "d/x" only
+    const Bytes gz = Gzip(0, "", 3000, 77);
+    const struct {
+        const char* what;
+        const Bytes& file;
+        Bytes after;
+        long long size;
+    } cases[] = {
+        {"zeros", tar, Bytes(8192, 0), static_cast<long long>(tar.size())},
+        {"random bytes", tar, Random(20000, 5), static_cast<long long>(tar.size())},
+        {"another tar", tar, Tar({{"q", 5000}}), static_cast<long long>(tar.size())},
+        {"a gzip file", tar, gz, static_cast<long long>(tar.size())},
+        {"cut short, then random bytes", cut, Random(20000, 6), static_cast<long long>(cut.size())},
+    };
+    for (const auto& c : cases) {
+        for (unsigned int ss : {512u, 4096u}) {
+            SCOPED_TRACE(std::string(c.what) + " at " + std::to_string(ss));
+            const long long start = 3;
+            const long long next = start + static_cast<long long>((c.file.size() + ss - 1) / ss);
+            SearchHarness h(next + static_cast<long long>(c.after.size() / ss) + 40, ss, GetRawAnalyserRows());
+            h.Device().Put(start * ss, c.file);
+            h.Device().Put(next * ss, c.after);
+            h.Run();
+            std::vector<CarvedFile> tars;
+            for (const CarvedFile& f : h.Files())
+                if (f.folder == "tar")
+                    tars.push_back(f);
+            const CarvedFile* f = h.FileAt(start * (ss / 512));
+            if (!f)
+                f = h.FileAt(start);
+            ASSERT_NE(f, nullptr);
+            EXPECT_EQ(f->size, c.size);
+            EXPECT_EQ(tars.size(), std::string(c.what) == "another tar" ? 2u : 1u) << "member headers are no files";
+        }
+    }
+}

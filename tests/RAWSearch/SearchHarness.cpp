@@ -55,7 +55,12 @@ class FakeCandidate : public CRawFileInfo {
 public:
     explicit FakeCandidate(char kind) : m_cKind(kind) { ++FakeCandidatesAlive(); }
     ~FakeCandidate() override { --FakeCandidatesAlive(); }
-    bool WhetherImplementGuess() override { return m_cKind == 'T' || m_cKind == 'Z' || m_cKind == 'R'; }
+    bool WhetherImplementGuess() override
+    {
+        return m_cKind == 'T' || m_cKind == 'Z' || m_cKind == 'R' || m_cKind == 'U';
+    }
+    // 'U' holds nothing: another header ends it.
+    bool HoldsSector(long long, const SearchContext&) override { return m_cKind != 'U'; }
     void WillBeRemove(unsigned char*, long long sectorNumber) override
     {
         Log("remove " + std::to_string(m_llStartSector) + " " + std::to_string(sectorNumber));

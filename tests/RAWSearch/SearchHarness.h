@@ -64,7 +64,8 @@ int& FakeCandidatesAlive();
 // the id of the analyser that accepts ('*' any), bytes 8-15 a size (LE),
 // bytes 16-23 the sector's own number (LE). Kinds: 'S' sized at the probe,
 // 'T' streaming (ends at a sector that starts with "END!", with the size up
-// to that sector's end), 'R' streaming that never ends and, in the last
+// to that sector's end; its structure holds every later sector), 'U' like
+// 'T' but holding no sector, so another file's header ends it, 'R' streaming that never ends and, in the last
 // sector of each block, logs "past N zero" when the 4096 bytes after it in
 // memory are zero ("stale" when not; "readable" when the context offers
 // them), 'Z' streaming that sets its size at its first

@@ -346,3 +346,45 @@ TEST(rawSearcher, AnnouncesBothTreesAndFlashesThemAtTheEnd)
 }
 
 }  // namespace
+
+// A header at a sector start ends every open candidate that has no size yet
+// and whose structure does not hold that sector: no output runs into the
+// head of another file.
+TEST(rawSearcher, AHeaderEndsAnOpenCandidateThatDoesNotHoldItsSector)
+{
+    const struct {
+        const char* what;
+        long long openAt;
+        char openKind;
+        long long headerAt;
+        char headerKind;
+        // The open candidate's size: its owner's field (99999) cut at the
+        // header, or its own end at the END! sector 30.
+        long long size;
+    } cases[] = {
+        {"a sized file's header", 1, 'U', 6, 'S', 5 * 512},
+        {"another streaming file's header", 1, 'U', 4, 'T', 3 * 512},
+        {"a header in the next block", 10, 'U', 16, 'S', 6 * 512},
+        {"a header two blocks on", 2, 'U', 28, 'S', 26 * 512},
+        {"a candidate that holds the sector", 1, 'T', 6, 'S', 30 * 512},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SearchHarness h(64, 512, kOneRow);
+        StampSectorNumbers(h.Device());
+        MarkSector(h.Device(), c.openAt, kKey, c.openKind, 'A', 99999);
+        MarkSector(h.Device(), c.headerAt, kKey, c.headerKind, 'A', 700);
+        std::memcpy(h.Device().Sector(c.openAt + 29), "END!", 4);
+        h.Run();
+        const CarvedFile* open = h.FileAt(c.openAt);
+        ASSERT_NE(open, nullptr);
+        EXPECT_EQ(open->size, c.size);
+        const std::vector<long long> fed = FedSectors(c.openAt);
+        ASSERT_FALSE(fed.empty());
+        if (c.openKind == 'U') {
+            EXPECT_LT(fed.back(), c.headerAt) << "not fed past the header";
+        }
+        const CarvedFile* next = h.FileAt(c.headerAt);
+        ASSERT_NE(next, nullptr) << "the header's own file";
+    }
+}

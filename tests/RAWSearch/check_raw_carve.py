@@ -9,7 +9,9 @@ line per planted file name: name, extension, end rule, folder, name pattern
 "padded" (the copy followed by zero bytes up to less than two sectors: the
 format names no exact end), "trimmed" (a start of the copy, all of whose
 remaining bytes are zero padding) or "starts" (the copy followed by at most
-two sectors of whatever follows it in the image). The folder is the listing's tree and folder
+two sectors of whatever follows it in the image) or "record" (the copy, or
+the copy followed by zero bytes to the end of its 10,240-byte record: tar's
+record padding where zeros follow). The folder is the listing's tree and folder
 of the file ("36/Camera/NIKON CORPORATION", "34/tif"); the name pattern is
 a regular expression the file name must match, with {A} standing for the
 copy's start sector. Copies whose name EXPECT lacks must not come back.
@@ -86,6 +88,9 @@ def main():
                 if rule == "padded" and (len(rest) >= 2 * ss or rest.count(0) != len(rest)):
                     continue
                 if rule == "starts" and len(rest) >= 2 * ss:
+                    continue
+                if rule == "record" and (rest.count(0) != len(rest) or
+                                         len(files[p]) not in (size, -(-size // 10240) * 10240)):
                     continue
                 if rule != "trimmed" and len(files[p]) < size:
                     continue
