@@ -390,8 +390,8 @@ ResultCode CDataRecovery::RecoverTo(const char* path, IProgress* progress, int s
         }
         if (!fallback && lznt1->EndedShort()) {
             CatchExeception::WriteLog("%s:%d [%s] %s\n", "RecoverTo", __LINE__, path,
-                                      DescribeRecoveryResult(kErrPartDeviceEnd));
-            return kErrPartDeviceEnd;
+                                      DescribeRecoveryResult(kErrPartExtentsEnd));
+            return kErrPartExtentsEnd;
         }
         if (!fallback)
             return 0;
@@ -420,9 +420,10 @@ ResultCode CDataRecovery::RecoverTo(const char* path, IProgress* progress, int s
     ResultCode partly = 0;
     auto* plain = typeid(*m_pReader) == typeid(CFileReader) ? static_cast<CFileReader*>(m_pReader) : nullptr;
     if (plain) {
-        const long long held = plain->BytesOnDevice();
+        bool deviceEnd = false;
+        const long long held = plain->BytesOnDevice(&deviceEnd);
         if (held < end) {
-            partly = kErrPartDeviceEnd;
+            partly = deviceEnd ? kErrPartDeviceEnd : kErrPartExtentsEnd;
             CatchExeception::WriteLog("%s:%d [%s] %s: %lld of %lld bytes are on the device\n", "RecoverTo",
                                       __LINE__, path, DescribeRecoveryResult(partly), held, end);
             end = held;
@@ -513,6 +514,8 @@ const char* DescribeRecoveryResult(ResultCode rc)
         return "recovered";
     case CDataRecovery::kErrPartDeviceEnd:
         return "the file is larger than what holds it; the copy ends where the device ends";
+    case CDataRecovery::kErrPartExtentsEnd:
+        return "the file is larger than what holds it; the copy ends where its known extents end";
     case CDataRecovery::kErrPartUnreadable:
         return "some of its data could not be read and is left as zeros";
     case CDataRecovery::kErrPartReadsStopped:

@@ -33,6 +33,7 @@ public:
     // Partly recovered (kind 0xd04): what could be had is in the file.
     static constexpr unsigned kKindPartlyRecovered = 0xd04;
     static constexpr ResultCode kErrPartDeviceEnd = MakeResultCode(kModuleDataRecovery, 0x170, kKindPartlyRecovered);
+    static constexpr ResultCode kErrPartExtentsEnd = MakeResultCode(kModuleDataRecovery, 0x173, kKindPartlyRecovered);
     static constexpr ResultCode kErrPartUnreadable = MakeResultCode(kModuleDataRecovery, 0x171, kKindPartlyRecovered);
     static constexpr ResultCode kErrPartReadsStopped =
         MakeResultCode(kModuleDataRecovery, 0x172, kKindPartlyRecovered);

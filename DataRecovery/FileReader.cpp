@@ -203,14 +203,16 @@ int CFileReader::Read(long long offset, unsigned char* buffer, int size, int& by
     return 1;
 }
 
-long long CFileReader::BytesOnDevice() const
+long long CFileReader::BytesOnDevice(bool* deviceEnd) const
 {
+    if (deviceEnd)
+        *deviceEnd = false;
     if (!m_pDevice || !m_pNode || m_bResident)
         return m_llDataSize;
     const long long total = m_pDevice->GetTotalSectors();
     const long long ss = DeviceSectorSize();
-    long long deviceEnd = 0;
-    if (total <= 0 || __builtin_mul_overflow(total, ss, &deviceEnd))
+    long long deviceBytes = 0;
+    if (total <= 0 || __builtin_mul_overflow(total, ss, &deviceBytes))
         return m_llDataSize;  // a device of unknown size
     long long held = 0;
     for (const Extent& e : m_vecExtents) {
@@ -222,11 +224,14 @@ long long CFileReader::BytesOnDevice() const
             long long first = 0;
             if (sector < 0 || __builtin_mul_overflow(sector, ss, &first))
                 break;
-            bytes = first >= deviceEnd ? 0 : std::min(bytes, deviceEnd - first);
+            bytes = first >= deviceBytes ? 0 : std::min(bytes, deviceBytes - first);
         }
         held += bytes;
-        if (bytes < e.llBytes)
+        if (bytes < e.llBytes) {
+            if (deviceEnd)
+                *deviceEnd = true;
             break;
+        }
     }
     return std::min(held, m_llDataSize);
 }

@@ -46,8 +46,8 @@ public:
     int ReadResidentData(long long offset, unsigned char* buffer, int size, int& bytesRead);
     // How many of the file's bytes, from its start, its extents hold on the
     // device; less than the data size when the file claims more than the
-    // device (or its extents) can hold.
-    long long BytesOnDevice() const;
+    // device (or its extents) can hold. deviceEnd tells which stopped it.
+    long long BytesOnDevice(bool* deviceEnd = nullptr) const;
 
 protected:
     CFileReader(const CFileReader& other);
