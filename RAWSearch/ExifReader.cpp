@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -94,6 +95,29 @@ void CopyText(char (&field)[N], const unsigned char* value, uint64_t byteCount)
     field[n] = '\0';
 }
 
+// A stored value as the record's field types hold it. A value outside the
+// type's range (or not a number) saturates instead of being converted:
+// a damaged entry may claim anything.
+int SaturatedInt(double v)
+{
+    if (!(v == v))
+        return 0;
+    return static_cast<int>(std::clamp(v, static_cast<double>(INT32_MIN), static_cast<double>(INT32_MAX)));
+}
+uint32_t SaturatedUnsigned(double v)
+{
+    if (!(v == v))
+        return 0;
+    return static_cast<uint32_t>(std::clamp(v, 0.0, static_cast<double>(UINT32_MAX)));
+}
+float SaturatedFloat(double v)
+{
+    if (!(v == v))
+        return 0.0f;
+    constexpr double kMax = std::numeric_limits<float>::max();
+    return static_cast<float>(std::clamp(v, -kMax, kMax));
+}
+
 struct Thumbnail {
     uint32_t offset = 0;
     uint32_t length = 0;
@@ -106,6 +130,9 @@ void StoreTag(unsigned int tag, int format, const unsigned char* value, uint64_t
     ExifModule& m = Module();
     tag_ExifInfo& r = m.Record();
     auto number = [&] { return EXIF_ConvertAnyFormat(const_cast<unsigned char*>(value), format); };
+    auto integer = [&] { return SaturatedInt(number()); };
+    auto unsignedNumber = [&] { return SaturatedUnsigned(number()); };
+    auto real = [&] { return SaturatedFloat(number()); };
     const uint32_t offsetInTiff = static_cast<uint32_t>(value - m.pTiff);
     switch (tag) {
     case 271:
@@ -124,67 +151,67 @@ void StoreTag(unsigned int tag, int format, const unsigned char* value, uint64_t
         CopyText(r.szVersion, value, byteCount);
         break;
     case 274: {
-        const int orientation = static_cast<int>(number());
+        const int orientation = integer();
         r.iOrientation = orientation >= 1 && orientation <= 8 ? orientation : 0;
         break;
     }
     case 37385:
-        r.iFlashUsed = (static_cast<int>(number()) & 7) ? 1 : 0;
+        r.iFlashUsed = (integer() & 7) ? 1 : 0;
         break;
     case 37386:
-        r.fFocalLength = static_cast<float>(number());
+        r.fFocalLength = real();
         break;
     case 33434:
-        r.fExposureTime = static_cast<float>(number());
+        r.fExposureTime = real();
         break;
     case 33437:
-        r.fApertureFNumber = static_cast<float>(number());
+        r.fApertureFNumber = real();
         break;
     case 37382:
-        r.fDistance = static_cast<float>(number());
+        r.fDistance = real();
         break;
     case 37380:
-        r.fExposureBias = static_cast<float>(number());
+        r.fExposureBias = real();
         break;
     case 37384:
-        r.iLightSource = static_cast<int>(number());
+        r.iLightSource = integer();
         break;
     case 37383:
-        r.iMeteringMode = static_cast<int>(number());
+        r.iMeteringMode = integer();
         break;
     case 34850:
-        r.iExposureProgram = static_cast<int>(number());
+        r.iExposureProgram = integer();
         break;
     case 34855: {
-        int iso = static_cast<int>(number());
-        if (iso < 50)
+        int iso = integer();
+        if (iso < 50 && iso > INT32_MIN / 200)
             iso *= 200;
         r.iISOequivalent = iso;
         break;
     }
     case 37122:
-        r.iCompressionLevel = static_cast<int>(number());
+        r.iCompressionLevel = integer();
         break;
     case 41486:
-        r.fFocalplaneXRes = static_cast<float>(number());
+        r.fFocalplaneXRes = real();
         break;
     case 41487:
-        r.fFocalplaneYRes = static_cast<float>(number());
+        r.fFocalplaneYRes = real();
         break;
     case 41488:
-        SetUnitLength(r.fFocalplaneUnits, static_cast<int>(number()));
+        SetUnitLength(r.fFocalplaneUnits, integer());
         break;
     case 282:
-        r.fXResolution = static_cast<float>(number());
+        r.fXResolution = real();
         break;
     case 283:
-        r.fYResolution = static_cast<float>(number());
+        r.fYResolution = real();
         break;
     case 296:
-        SetUnitLength(r.fResolutionUnit, static_cast<int>(number()));
+        SetUnitLength(r.fResolutionUnit, integer());
         break;
     case 37379:
-        r.fBrightness = static_cast<float>(number());
+        r.fBrightness = real();
         break;
     case 37510:
         r.dwCommentsSize = static_cast<uint32_t>(byteCount);
@@ -195,14 +222,14 @@ void StoreTag(unsigned int tag, int format, const unsigned char* value, uint64_t
         r.dwMakerNoteOffset = offsetInTiff;
         break;
     case 513:
-        thumbnail.offset = static_cast<uint32_t>(number());
+        thumbnail.offset = unsignedNumber();
         break;
     case 514:
-        thumbnail.length = static_cast<uint32_t>(number());
+        thumbnail.length = unsignedNumber();
         break;
     case 40962:
     case 40963:
-        m.dwWidestImage = std::max(m.dwWidestImage, static_cast<unsigned int>(number()));
+        m.dwWidestImage = std::max(m.dwWidestImage, unsignedNumber());
         break;
     default:
         break;

@@ -3,8 +3,8 @@
 # generators and the shared volumes: real structures, written small (only
 # their non-zero sectors, metadata first; see tools/sparse_seed.py).
 # Deterministic: fixed clocks, seeds and names. Needs the fixture tools
-# (dosfstools, mtools, ntfs-3g, xorriso, apfsprogs, fdisk, gdisk,
-# imagemagick, exiftool) and a built vantrel-cli (for the scan results).
+# (dosfstools, mtools, ntfs-3g, xorriso, fdisk, gdisk,
+# imagemagick, ghostscript, exiftool) and a built vantrel-cli (for the scan results).
 # Usage: fuzz/make-corpus.sh [BUILD_DIR]   (default: build)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -26,12 +26,15 @@ for f in ex-quick ex-late; do
   seed $f.img "$corpus/exfat/${f#ex-}"
 done
 
-# NTFS: a compressed-file volume of the reader tests, and a fresh mkntfs one.
+# NTFS: the volumes of the NTFS tests (resident, non-resident, fragmented
+# and deleted files; compressed and sparse ones; an attribute list), and the
+# compressed-file volume of the reader tests. The records go first.
+bash "$root/tests/fixtures/make_ntfs.sh" ntfs >/dev/null 2>&1
+for f in basic packed links; do
+  [ -f ntfs/ntfs-$f.img ] && seed --prefer FILE INDX -- ntfs/ntfs-$f.img "$corpus/ntfs/$f"
+done
 xz -dc "$root/tests/data/ntfs_lznt1.img.xz" > lznt1.img
-seed lznt1.img "$corpus/ntfs/lznt1"
-truncate -s 8M ntfs.img
-mkntfs -q -F -f -L FUZZ -c 4096 -s 512 -p 0 -H 0 -S 0 -T ntfs.img >/dev/null 2>&1
-seed ntfs.img "$corpus/ntfs/fresh"
+seed --prefer FILE INDX -- lznt1.img "$corpus/ntfs/lznt1"
 
 # HFS+: the volume a Mac wrote, and an xorriso volume of a few files.
 xz -dc "$root/../../shared/fixtures/macos/hfsplus.raw.xz" > hfs-mac.raw 2>/dev/null ||
@@ -55,10 +58,9 @@ PY
 )
 seed --start "${start:-0}" hfs-xorriso.iso "$corpus/hfsplus/xorriso"
 
-# APFS: the container a Mac wrote, and a fresh mkapfs one.
+# APFS: the container a Mac wrote.
 xz -dc /work/shared/fixtures/macos/apfs.raw.xz > apfs-mac.raw
 seed apfs-mac.raw "$corpus/apfs/mac-container"
-truncate -s 16M apfs.img && mkapfs -L FUZZ apfs.img >/dev/null 2>&1 && seed apfs.img "$corpus/apfs/mkapfs"
 
 # Partition tables: MBR with an extended chain, GPT, the xorriso APM disk.
 truncate -s 64M mbr.img
@@ -77,6 +79,7 @@ sgdisk -q -U 11111111-2222-3333-4444-555555555555 \
   -n 1:2048:+8M -t 1:0700 -u 1:11111111-0000-0000-0000-000000000001 \
   -n 2:0:+8M -t 2:af00 -u 2:11111111-0000-0000-0000-000000000002 gpt.img >/dev/null
 seed gpt.img "$corpus/partition/gpt"
+[ -f ntfs/ntfs-disk.img ] && seed ntfs/ntfs-disk.img "$corpus/partition/ntfs-disk"
 seed hfs-xorriso.iso "$corpus/partition/apm"
 
 # RAW: small files of the carving families.
@@ -92,7 +95,8 @@ done
 /usr/bin/convert -size 32x32 xc:'#336699' gif:"$corpus/raw/small.gif"
 /usr/bin/convert -size 32x32 xc:'#336699' bmp:"$corpus/raw/small.bmp"
 /usr/bin/convert -size 32x32 xc:'#336699' tif:"$corpus/raw/small.tif"
-printf '%%PDF-1.4\n1 0 obj<</Type/Catalog>>endobj\ntrailer<</Root 1 0 R>>\n%%%%EOF\n' > "$corpus/raw/tiny.pdf"
+gs -q -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -o "$corpus/raw/small.pdf" \
+  -c "/Helvetica findfont 12 scalefont setfont 72 72 moveto (fuzz) show showpage"
 (cd hfs-src && TZ=UTC zip -q -X -D ../small.zip a.txt folder/b.txt) && cp small.zip "$corpus/raw/small.zip"
 cp "$root/../../shared/fixtures/regress/libreoffice-7.4-first-entry-rels.pptx" "$corpus/raw/rels.pptx" 2>/dev/null ||
   cp /work/shared/fixtures/regress/libreoffice-7.4-first-entry-rels.pptx "$corpus/raw/rels.pptx"
@@ -115,7 +119,7 @@ if [ -x "$build/tools/vantrel-cli/vantrel-cli" ]; then
   cli=$build/tools/vantrel-cli/vantrel-cli
   export VANTREL_WORK_DIR=$work/state
   mkdir -p "$VANTREL_WORK_DIR"
-  "$cli" scan --quick --save quick.rsf fat/lfn.img >/dev/null 2>&1 && cp quick.rsf "$corpus/scanresult/quick-fat"
-  "$cli" scan --deep --save deep.rsf fat/lfn.img >/dev/null 2>&1 && head -c 65536 deep.rsf > "$corpus/scanresult/deep-fat"
+  "$cli" scan --quick --offset 0 --save quick.rsf fat/lfn.img >/dev/null 2>&1 && cp quick.rsf "$corpus/scanresult/quick-fat"
+  "$cli" scan --deep --offset 0 --save deep.rsf fat/lfn.img >/dev/null 2>&1 && head -c 65536 deep.rsf > "$corpus/scanresult/deep-fat"
 fi
 ls "$corpus"/* | head -100

@@ -36,13 +36,16 @@ run_one() {
   if [ ! -x "$bin" ]; then
     echo "missing $bin" > "$dir/log"; echo "0 0 missing" > "$dir/result"; return
   fi
-  local start=$SECONDS left=$seconds execs=0 round=0 status=0
+  local start=$SECONDS left=$seconds execs=0 round=0 status=0 inputs=("$root/fuzz/corpus/$name")
+  [ -d "$root/fuzz/regress/$name" ] && inputs+=("$root/fuzz/regress/$name")
   : > "$dir/log"
   while [ "$left" -gt 0 ]; do
     round=$((round + 1))
+    local before
+    before=$(ls "$dir/findings" | wc -l)
     VANTREL_WORK_DIR=$dir/work nice -n 19 "$bin" -max_total_time="$left" -close_fd_mask=1 -print_final_stats=1 \
       -rss_limit_mb=2048 -malloc_limit_mb=2048 -timeout=25 -max_len="${FUZZ_MAX_LEN:-65536}" \
-      -artifact_prefix="$dir/findings/" "$dir/corpus" "$root/fuzz/corpus/$name" "$root/fuzz/regress/$name" \
+      -artifact_prefix="$dir/findings/" "$dir/corpus" "${inputs[@]}" \
       >> "$dir/log" 2>&1
     status=$?
     local n
@@ -52,6 +55,8 @@ run_one() {
     find "$dir/work" -type f -size +64M -delete 2>/dev/null
     [ $status -eq 0 ] && break
     [ $stop -eq 1 ] && break
+    # A run that ended without a finding will not do better when restarted.
+    [ "$(ls "$dir/findings" | wc -l)" -eq "$before" ] && break
     left=$((seconds - (SECONDS - start)))
   done
   local findings

@@ -40,6 +40,8 @@ constexpr unsigned int kReadSize = 4096;
 constexpr long long kDeepBlockSectors = 64;
 constexpr int kMaxPartitionEntries = 64;
 
+FuzzRunStats g_stats;
+
 void RegisterOnce()
 {
     static const bool registered = [] {
@@ -47,6 +49,13 @@ void RegisterOnce()
         return true;
     }();
     (void)registered;
+}
+
+// Every entry point starts with this.
+void BeginRun()
+{
+    g_stats = {};
+    RegisterOnce();
 }
 
 // Keeps every node a searcher hands over (up to kMaxNodes), as the real tree
@@ -68,6 +77,7 @@ public:
         m_uSeen += name ? std::strlen(name) : 0;
         m_uSeen += static_cast<size_t>(node->GetFileSize()) + node->GetAttribute() + node->GetModificationTime();
         m_vecNodes.push_back(node);
+        ++g_stats.uNodes;
         return 1;
     }
     int AddSearcherInfo(_tagSearcherType, long long) override { return 1; }
@@ -106,6 +116,7 @@ void ReadFoundFiles(IDataRecovery* recovery, const std::vector<IFileNode*>& node
         IFileReader* reader = recovery->SetRecoverNode(node);
         if (!reader)
             continue;
+        ++g_stats.uFilesRead;
         const long long size = reader->GetDataSize();
         int got = 0;
         reader->ReadData(0, buffer.data(), kReadSize, &got);
@@ -185,7 +196,7 @@ void DeepSearch(CFuzzDisk& disk, _tagSearcherType type, const std::vector<long l
 
 int FuzzFileSystem(const uint8_t* data, size_t size, enumFILE_SYSTEM_TYPE fs, _tagSearcherType type)
 {
-    RegisterOnce();
+    BeginRun();
     CFuzzDisk disk = CFuzzDisk::FromSparse(data, size);
     const long long total = disk.GetTotalSectors();
     if (total <= 0)
@@ -230,7 +241,7 @@ int FuzzApfs(const uint8_t* data, size_t size) { return FuzzFileSystem(data, siz
 
 int FuzzPartitionTable(const uint8_t* data, size_t size)
 {
-    RegisterOnce();
+    BeginRun();
     CFuzzDisk disk = CFuzzDisk::FromSparse(data, size);
     if (disk.GetTotalSectors() <= 0)
         return 0;
@@ -259,7 +270,7 @@ int FuzzPartitionTable(const uint8_t* data, size_t size)
 
 int FuzzRaw(const uint8_t* data, size_t size)
 {
-    RegisterOnce();
+    BeginRun();
     CFuzzDisk disk = CFuzzDisk::FromFlat(data, size);
     if (disk.GetTotalSectors() <= 0)
         return 0;
@@ -270,6 +281,7 @@ int FuzzRaw(const uint8_t* data, size_t size)
 
 int FuzzExif(const uint8_t* data, size_t size)
 {
+    BeginRun();
     // The reader takes a writable block of a 32-bit length.
     std::vector<unsigned char> block(data, data + std::min<size_t>(size, 1u << 20));
     tag_ExifInfo info;
@@ -286,7 +298,7 @@ int FuzzExif(const uint8_t* data, size_t size)
 
 int FuzzScanResult(const uint8_t* data, size_t size)
 {
-    RegisterOnce();
+    BeginRun();
     std::vector<uint8_t> bytes(data, data + size);
     if (bytes.size() >= kRSFileHeaderSize) {
         // The checksum word sits at byte 20 and is taken as zero.
@@ -329,6 +341,11 @@ int FuzzScanResult(const uint8_t* data, size_t size)
     ::close(fd);
     SaveRestoreResult::ClearHFSPlusVolumes();
     return 0;
+}
+
+FuzzRunStats FuzzLastRunStats()
+{
+    return g_stats;
 }
 
 const std::vector<FuzzTarget>& FuzzTargets()

@@ -28,6 +28,14 @@ int FuzzExif(const uint8_t* data, size_t size);
 // fuzzer gets past it): the head, then the replay of every saved tree.
 int FuzzScanResult(const uint8_t* data, size_t size);
 
+// What the last entry point call reached: the nodes its searches listed and
+// the files it read back. For checks that seeds still reach their parsers.
+struct FuzzRunStats {
+    size_t uNodes = 0;
+    size_t uFilesRead = 0;
+};
+FuzzRunStats FuzzLastRunStats();
+
 struct FuzzTarget {
     std::string name;  // folder name of its corpus and regression inputs
     int (*entry)(const uint8_t*, size_t);

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -247,6 +248,67 @@ TEST(rawExifReader, UnitLengthsAndLowIsoValues)
         b.Put16(iso + 8, row.value);
         EXPECT_EQ(Read(b.bytes).info.iISOequivalent, row.stored) << "ISO " << row.value;
     }
+}
+
+// Values no field can hold saturate at the field's limits (not a number
+// reads as 0): a damaged entry may claim any number.
+TEST(rawExifReader, OutOfRangeValuesSaturate)
+{
+    struct Entry {
+        unsigned int tag;
+        unsigned int type;  // 5 unsigned rational, 9 signed long, 12 double
+        std::vector<unsigned char> value;
+    };
+    auto le = [](uint64_t v, int n) {
+        std::vector<unsigned char> out;
+        for (int i = 0; i < n; ++i)
+            out.push_back(static_cast<unsigned char>(v >> (8 * i)));
+        return out;
+    };
+    auto dbl = [&](double d) {
+        uint64_t bits;
+        std::memcpy(&bits, &d, 8);
+        return le(bits, 8);
+    };
+    const std::vector<Entry> entries = {
+        {274, 12, dbl(1e300)},                                  // orientation
+        {282, 12, dbl(1e300)},                                  // x resolution
+        {283, 12, dbl(-1e300)},                                 // y resolution
+        {514, 9, le(static_cast<uint32_t>(-1536), 4)},          // thumbnail length
+        {34855, 9, le(0x80000000u, 4)},                         // ISO: the lowest int
+        {37384, 5, [&] { auto v = le(0xFFFFFFFFu, 4); auto d = le(1, 4); v.insert(v.end(), d.begin(), d.end()); return v; }()},
+        {37385, 12, dbl(std::numeric_limits<double>::quiet_NaN())},  // flash
+        {40962, 12, dbl(-7e307)},                               // image width
+    };
+    Bytes block = {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 0x2A, 0, 8, 0, 0, 0};
+    const size_t dataAt = 8 + 2 + 12 * entries.size() + 4;
+    Bytes data;
+    auto append = [&](const std::vector<unsigned char>& v) { block.insert(block.end(), v.begin(), v.end()); };
+    append(le(entries.size(), 2));
+    for (const Entry& e : entries) {
+        append(le(e.tag, 2));
+        append(le(e.type, 2));
+        append(le(1, 4));
+        if (e.value.size() <= 4) {
+            Bytes v = e.value;
+            v.resize(4, 0);
+            append(v);
+        } else {
+            append(le(dataAt + data.size(), 4));
+            data.insert(data.end(), e.value.begin(), e.value.end());
+        }
+    }
+    append(le(0, 4));
+    append(data);
+
+    const ReadResult r = Read(block);
+    ASSERT_EQ(r.result, 1) << r.error;
+    EXPECT_EQ(r.info.iOrientation, 0);
+    EXPECT_EQ(r.info.fXResolution, std::numeric_limits<float>::max());
+    EXPECT_EQ(r.info.fYResolution, -std::numeric_limits<float>::max());
+    EXPECT_EQ(r.info.iISOequivalent, INT32_MIN);
+    EXPECT_EQ(r.info.iLightSource, INT32_MAX);
+    EXPECT_EQ(r.info.iFlashUsed, 0);
 }
 
 TEST(rawExifReader, EmptyDirectoryReadsWithEmptyFields)
