@@ -319,7 +319,7 @@ bool CHFSPlusCompressFileReader::Decode()
             uncompress(out.data(), &produced, inlineData, static_cast<uLong>(inlineSize));
         }
         if (produced != out.size()) {
-            std::fprintf(stderr, "decmpfs: size mismatch\n");
+            CatchExeception::WriteLog("decmpfs: size mismatch\n");
             out.resize(produced);
         }
     } else if (type == 7) {

@@ -283,7 +283,10 @@ void CliPrintScanSummary(const CliRunView& run, const ScanDevices& devices, cons
         where += " (sector " + std::to_string(devices.llStart) + ", " + CliSize(bytes) + ")";
     }
     if (delivered.roots.empty()) {
-        CliNote("found nothing on " + where + ": no file system recognised and no file carved");
+        if (devices.volume && devices.FileSystem() != FS_UNKNOWN)
+            CliNote("found no file or folder on " + where);
+        else
+            CliNote("found nothing on " + where + ": no file system recognised and no file carved");
         return;
     }
     unsigned long long files = 0, folders = 0, deleted = 0;
