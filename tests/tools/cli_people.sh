@@ -6,6 +6,7 @@
 # ever written onto the source, and the redrawn progress line on a terminal.
 set -uo pipefail
 CLI=$1
+MANPAGE=${2:-}
 work=$(mktemp -d)
 mounts=()
 loops=()
@@ -55,7 +56,7 @@ sums_before=$(sha256sum fat.img disk.img ntfs.img hfs.img hybrid.iso)
 
 # --- quiet by default, the log in the state folder ---------------------------
 # Lines vantrel-cli itself writes on standard error.
-ours='^(progress (reading|recovering) [0-9]+ [0-9]+ [0-9]+ [0-9]+|found .*|skipped .*|[0-9]+ trees? on .*|recovered [0-9]+ files.*|  [0-9]+ files? .*|saved [0-9]+ trees .*|vantrel-cli: .*)$'
+ours='^(progress (reading|recovering) [0-9]+ [0-9]+ [0-9]+ [0-9]+|found .*|skipped .*|[0-9]+ trees? on .*|recovered [0-9]+ files?.*|  [0-9]+ files? .*|saved [0-9]+ trees .*|vantrel-cli: .*)$'
 "$CLI" scan --quick --volume 1 --list disk.img > plain.out 2> plain.err
 rc=$?
 [ "$rc" -eq 0 ] && ok "plain scan exits 0" || fail "plain scan exited $rc"
@@ -195,6 +196,13 @@ for word in devices parts read scan load --quick --deep --deep-disk --volume --o
     grep -qF -- "$word" help.txt || fail "--help lacks '$word'"
 done
 ok "--help lists commands, options, formats and exit codes"
+if [ -n "$MANPAGE" ]; then
+    for word in devices parts read scan load quick deep-disk volume offset sector-size types list recover \
+        deleted-only save progress=lines verbose quiet "EXIT STATUS" "PHASE PERCENT BYTES_DONE BYTES_TOTAL FILES"; do
+        grep -F -- "$word" "$MANPAGE" | grep -q . || grep -qF -- "${word//-/\\-}" "$MANPAGE" || fail "manual lacks '$word'"
+    done
+    ok "the manual lists commands, options, formats and exit codes"
+fi
 
 # --- the redrawn line on a terminal ---------------------------------------------
 if command -v script > /dev/null; then

@@ -206,8 +206,8 @@ int CliRecoverFound(const CliOptions& options, IRecoveryController* controller,
     display.End(recovered);
     const unsigned long long failed = outcomes.Count();
     if (!options.quiet) {
-        std::fprintf(stderr, "recovered %llu files, %llu failed (%s written to %s)\n", recovered, failed,
-                     CliSize(bytes).c_str(), options.recoverDir.c_str());
+        std::fprintf(stderr, "recovered %llu %s, %llu failed (%s written to %s)\n", recovered,
+                     recovered == 1 ? "file" : "files", failed, CliSize(bytes).c_str(), options.recoverDir.c_str());
         outcomes.Print();
     }
     return failed == 0 ? CLI_OK : CLI_ENGINE_ERROR;
