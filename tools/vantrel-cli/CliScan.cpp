@@ -132,7 +132,9 @@ int SaveResult(const CliOptions& options, const ScanDevices& devices, IRecoveryC
     }
     if (!stream.EndRS())
         return CliFail(CLI_ENGINE_ERROR, path + ": cannot write the scan result");
-    std::fprintf(stderr, "saved %zu trees to %s\n", delivered.roots.size(), path.c_str());
+    if (!options.quiet)
+        CliNote("saved " + std::to_string(delivered.roots.size()) + (delivered.roots.size() == 1 ? " tree" : " trees") +
+                " to " + path);
     return CLI_OK;
 }
 
