@@ -364,7 +364,7 @@ bool CHFSPlusCompressFileReader::Decode()
         else
             InflateAppend(out, inlineData, inlineSize, limit);
         if (out.size() != total)
-            std::fprintf(stderr, "decmpfs: size mismatch\n");
+            CatchExeception::WriteLog("decmpfs: size mismatch\n");
     } else if (type == 7) {
         if (inlineSize > 0 && inlineData[0] == 0x06) {
             out.assign(inlineData + 1, inlineData + 1 + std::min(inlineSize - 1, limit));

@@ -7,6 +7,7 @@
 
 #include "HFSPlusError.h"
 #include "HFSPlusFileNode.h"
+#include "Log.h"
 #include "HFSPlusProgress.h"
 #include "IStorageDevice.h"
 #include "ITreeBuilder.h"
@@ -398,7 +399,7 @@ unsigned int CHFSPlusVolume::getAttribute(unsigned int fileId, const char* name,
     uint32_t type = 0, size = 0;
     std::memcpy(&type, record, 4);
     if (type != kHFSPlusAttrInlineData) {
-        std::fprintf(stderr, "unsupported attribute node format\n");
+        CatchExeception::WriteLog("unsupported attribute node format\n");
         return 0;
     }
     std::memcpy(&size, record + 12, 4);

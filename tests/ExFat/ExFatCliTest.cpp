@@ -143,7 +143,7 @@ TEST(exfat_cli, UnreadableRootEndsFinished)
     const std::string image = dir / "cut.img";
     CopyFile(ExFatImagePath("ex-quick.img"), image);
     RunTool("truncate -s " + std::to_string(4120 * 512) + " " + Quote(image));
-    RunCli(dir, image, "scan --quick --progress --offset 0 " + Quote(image) + " --list");
+    RunCli(dir, image, "scan --quick --progress=engine --offset 0 " + Quote(image) + " --list");
     EXPECT_EQ(ReadFileBytes(dir / "out.txt"), "");
     std::istringstream lines(ReadFileBytes(dir / "err.txt"));
     std::string line, last;

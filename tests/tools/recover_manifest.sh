@@ -38,7 +38,7 @@ ctime_of() { awk -F'\t' -v n="$1" '$10 == n { print int($6 / 10000000) - 1164447
 
 MANIFEST=fat16.tsv
 if run OUT; then ok "first run exits 0"; else fail "first run exited $?"; cat "$work/stderr"; fi
-tail -n 1 "$work/stderr" | grep -qx "recovered 4 files, 0 failed" || { fail "summary line"; tail -n 3 "$work/stderr"; }
+grep -q "^recovered 4 files, 0 failed" "$work/stderr" || { fail "summary line"; tail -n 3 "$work/stderr"; }
 for pair in DIR1/A.bin:A.bin DIR1/D.bin:D.bin C.bin:C.bin _.bin:E.bin; do
     got=OUT/Fat_0001/Disk/${pair%%:*}
     want=${pair#*:}

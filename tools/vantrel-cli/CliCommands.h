@@ -26,7 +26,10 @@ struct CliOptions {
     unsigned int types = 127;
     bool list = false;
     bool deletedOnly = false;
-    bool progress = false;
+    bool progressLines = false;           // --progress=lines
+    bool progressEngine = false;          // --progress=engine: the engine's reports as they come
+    bool verbose = false;                 // engine diagnostics on standard error too
+    bool quiet = false;                   // no progress display, no summary
     bool acceptDamaged = false;           // load: go on with damaged trees
     std::string recoverDir;
     std::string saveFile;
@@ -35,15 +38,21 @@ struct CliOptions {
 // Parses argv and runs the subcommand; returns the exit status.
 int VantrelCliMain(int argc, char** argv);
 
-// Where a subcommand writes its results. While a subcommand runs, standard
-// output is pointed at standard error so that the engine's own diagnostics
-// never mix with listings; results go here instead.
+// Where a subcommand writes its results. While a subcommand runs, what the
+// engine prints on standard output goes to the engine log (and, with
+// --verbose, to standard error), never among the listing; results go here.
 FILE* CliOut();
 
 // Prints "vantrel-cli: NAME: not available in this build" and returns 3.
 int CliNotAvailable(const char* name);
-// Prints "vantrel-cli: MESSAGE" on standard error and returns status.
+// Prints "vantrel-cli: MESSAGE" on standard error (clearing the progress
+// line first) and returns status.
 int CliFail(int status, const std::string& message);
+// Prints LINE on standard error (a summary or a note), clearing the
+// progress line first.
+void CliNote(const std::string& line);
+// Prints "vantrel-cli: warning: MESSAGE" on standard error.
+void CliWarn(const std::string& message);
 // Decimal, or hexadecimal with 0x, as the option values; the whole text
 // must be the number.
 bool CliParseNumber(std::string_view text, long long& value);

@@ -6,6 +6,9 @@
 #include <vector>
 
 #include "CliCommands.h"
+#include "CliMessages.h"
+#include "CliProgress.h"
+#include "CliRecover.h"
 #include "CliSafety.h"
 #include "CliScanCommon.h"
 #include "IStorageDevice.h"
@@ -50,7 +53,7 @@ bool FindSavedVolume(ScanDevices& devices, const SavedDeviceRecord& saved)
     IStorageDevice* disk = devices.disk.get();
     const long long total = disk->GetTotalSectors();
     std::vector<CliVolumeSpan> entries;
-    CliListEntries(disk, entries);
+    CliListEntries(disk, entries, "the disk");
     std::vector<CliVolumeSpan> candidates;
     for (const CliVolumeSpan& e : entries)
         if (e.iIndex == saved.iVolumeIndex)
@@ -83,6 +86,9 @@ int CliLoad(const CliOptions& options)
     const std::string& file = options.positional[0];
     if (int rc = CliGuardWrites(options, options.positional[1]))
         return rc;
+    if (!options.recoverDir.empty())
+        if (int rc = CliPrepareRecoveryFolder(options.recoverDir))
+            return rc;
     CRSData stream(RS_MODE_READ);
     if (!stream.StartRS(file.c_str(), 0))
         return LoadFail(options, SCAN_RESULT_CANNOT_OPEN);
@@ -128,9 +134,13 @@ int CliLoad(const CliOptions& options)
     // partitions until it is released.
     RestoreScanSink restore(&stream);
     ResultCode result = 0;
-    const int status = CliRunController(options, type, devices, &restore, true, nullptr, result);
+    CliProgressDisplay display(CliProgressDisplay::StyleFor(options));
+    IStorageDevice* scanned = devices.Scanned();
+    display.Begin("reading", static_cast<unsigned long long>(scanned->GetTotalSectors()) * scanned->GetSectorSize());
+    const CliRunView view{&display, true, wholeDisk ? options.positional[1] : "the saved volume of " + options.positional[1]};
+    const int status = CliRunController(options, type, devices, &restore, true, nullptr, result, view);
     if (IsResultFailure(result))
-        return CliFail(CLI_ENGINE_ERROR, "load failed: " + FormatResultCode(result));
+        return CliFail(CLI_ENGINE_ERROR, CliDescribeResult(result, file));
     if (restore.GetReplayedTreeCount() == 0 && !restore.IsDamaged())
         std::fprintf(stderr, "vantrel-cli: %s: no saved tree belongs to this device\n", file.c_str());
     if (restore.IsDamaged()) {

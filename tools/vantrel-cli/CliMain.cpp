@@ -1,10 +1,17 @@
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
-#include <unistd.h>
+#include <thread>
 
 #include "CliCommands.h"
+#include "CliProgress.h"
+#include "Log.h"
 
 namespace {
 
@@ -13,17 +20,72 @@ const char kUsage[] =
     "       vantrel-cli parts [--sector-size N] SOURCE\n"
     "       vantrel-cli read [--sector-size N] SOURCE SECTOR COUNT\n"
     "       vantrel-cli scan --quick|--deep|--deep-disk [options] SOURCE\n"
-    "           --volume N        scan partition-table entry N of SOURCE\n"
-    "           --offset SECTOR   scan the volume that starts at SECTOR\n"
-    "           --sector-size N   sector size of an image file (512 or 4096)\n"
-    "           --types MASK      file-type mask, 0..127 (default 127)\n"
-    "           --list            one line per found file or folder\n"
-    "           --recover DIR     copy found files to DIR\n"
-    "           --deleted-only    with --recover: only deleted files\n"
-    "           --save FILE       save the scan result\n"
-    "           --progress        progress on standard error\n"
-    "       vantrel-cli load [--sector-size N] FILE SOURCE [--list] [--recover DIR]\n"
-    "           --accept-damaged  use a result whose trees are damaged\n";
+    "       vantrel-cli load [--sector-size N] [--list] [--recover DIR] [--accept-damaged] FILE SOURCE\n"
+    "       vantrel-cli --help\n"
+    "Try 'vantrel-cli --help' for the options, the output formats and the exit codes.\n";
+
+const char kHelp[] =
+    "vantrel-cli: finds live and deleted files on disks and disk images and copies them out.\n"
+    "The source is only ever read; nothing is written onto it.\n"
+    "\n"
+    "Commands:\n"
+    "  devices                    list disks, volumes and partitions of this machine\n"
+    "  parts SOURCE               list the partition table of SOURCE\n"
+    "  read SOURCE SECTOR COUNT   dump COUNT sectors from SECTOR (1..8192) as hex\n"
+    "  scan MODE SOURCE           scan SOURCE (an image file or a block device)\n"
+    "  load FILE SOURCE           replay a scan result saved with --save over SOURCE\n"
+    "\n"
+    "Scan modes:\n"
+    "  --quick          read the file system's own records. Without --volume or --offset:\n"
+    "                   a bare volume (no partition table) is scanned as it is; a disk\n"
+    "                   with a partition table has every volume scanned\n"
+    "  --deep           search a volume (or SOURCE) sector by sector for file systems\n"
+    "                   and for files by their content\n"
+    "  --deep-disk      the deep scan of the whole disk\n"
+    "\n"
+    "Options:\n"
+    "  --volume N       scan partition-table entry N of SOURCE (see 'parts')\n"
+    "  --offset SECTOR  scan the volume that starts at SECTOR\n"
+    "  --sector-size N  sector size of an image file: 512 or 4096\n"
+    "  --types MASK     file-type mask for the deep scan's carving, 0..127 (default 127)\n"
+    "  --list           print one line per found file or folder on standard output\n"
+    "  --recover DIR    copy the found files into DIR (made when missing)\n"
+    "  --deleted-only   with --recover: only deleted files\n"
+    "  --save FILE      save the scan result to FILE (open it again with 'load')\n"
+    "  --progress       show progress (the default unless --quiet)\n"
+    "  --progress=lines progress as stable lines, also on a terminal\n"
+    "  --progress=engine the engine's own progress reports instead, for diagnosis:\n"
+    "                   progress STATE TOTAL DONE RESULT (state 2 running, 3 finished)\n"
+    "  --verbose        also print the engine's diagnostics on standard error\n"
+    "  --quiet          no progress display and no summary\n"
+    "  --accept-damaged with load: use a result whose trees are damaged (exit 0)\n"
+    "  -h, --help       this text\n"
+    "\n"
+    "Output:\n"
+    "  Standard output carries only results. Standard error carries the progress display,\n"
+    "  the summary, warnings and errors. The engine's diagnostics go to its log,\n"
+    "  sMAC_iKolm.log in $VANTREL_WORK_DIR, else in $XDG_STATE_HOME/vantrel-data-recovery\n"
+    "  (default ~/.local/state/vantrel-data-recovery), kept below 16 MiB with one older copy.\n"
+    "\n"
+    "  --list lines, tab-separated:\n"
+    "    TREE PATH SIZE DELETED IS_DIR CREATED MODIFIED\n"
+    "    TREE: 31 HFS+, 32 FAT, 33 exFAT, 34 carved (RAW), 35 NTFS, 36 carved by label,\n"
+    "    37 APFS; PATH: names below the tree root, control characters shown as '?';\n"
+    "    DELETED, IS_DIR: 0 or 1; times as 2024-05-01T12:00:00Z, empty when unknown.\n"
+    "  parts lines: INDEX START COUNT TYPE (GPT type GUID, APM type name, empty for MBR).\n"
+    "  devices lines: KIND PATH SECTOR_SIZE SECTORS FS_TYPE LABEL MOUNTED.\n"
+    "  Progress lines (when standard error is not a terminal, or with --progress=lines):\n"
+    "    progress PHASE PERCENT BYTES_DONE BYTES_TOTAL FILES\n"
+    "    PHASE: reading or recovering; PERCENT: 0..100, one line each time it grows,\n"
+    "    the last at 100; FILES: files found (reading) or written (recovering) so far.\n"
+    "  On a terminal the progress is one line redrawn in place and cleared at the end.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  success\n"
+    "  1  the work failed (a source that cannot be read, no file system found, files not\n"
+    "     recovered, a target on the source refused); the message says why\n"
+    "  2  wrong usage (unknown option, missing or bad argument)\n"
+    "  3  the command is not available in this build\n";
 
 int Usage(const std::string& message)
 {
@@ -31,6 +93,12 @@ int Usage(const std::string& message)
         std::fprintf(stderr, "vantrel-cli: %s\n", message.c_str());
     std::fputs(kUsage, stderr);
     return CLI_USAGE;
+}
+
+int Help()
+{
+    std::fputs(kHelp, stdout);
+    return std::fflush(stdout) == 0 ? CLI_OK : CLI_ENGINE_ERROR;
 }
 
 // Decimal, or hexadecimal with 0x; the whole text must be the number.
@@ -67,37 +135,77 @@ const CommandShape kCommands[] = {
 
 FILE* g_cliOut = nullptr;
 
-// Sends the engine's standard-output diagnostics to standard error while a
-// subcommand runs; the subcommand's results go through CliOut().
-class ResultStream {
+// While a subcommand runs, what the engine prints on standard output goes
+// line by line into the engine log; with --verbose standard output is
+// pointed at standard error instead, and the log prints its entries there
+// too. The subcommand's results go through CliOut(), the real standard
+// output.
+class EngineOutput {
 public:
-    ResultStream()
+    explicit EngineOutput(bool verbose)
     {
         std::fflush(stdout);
+        CatchExeception::SetEcho(verbose);
         m_saved = dup(STDOUT_FILENO);
-        if (m_saved >= 0) {
-            int forResults = dup(m_saved);
-            g_cliOut = forResults >= 0 ? fdopen(forResults, "w") : nullptr;
-            if (g_cliOut)
-                dup2(STDERR_FILENO, STDOUT_FILENO);
+        if (m_saved < 0)
+            return;
+        const int forResults = fcntl(m_saved, F_DUPFD_CLOEXEC, 0);
+        g_cliOut = forResults >= 0 ? fdopen(forResults, "w") : nullptr;
+        if (!g_cliOut)
+            return;
+        if (verbose) {
+            dup2(STDERR_FILENO, STDOUT_FILENO);
+            return;
         }
+        int ends[2];
+        if (pipe2(ends, O_CLOEXEC) != 0) {
+            dup2(STDERR_FILENO, STDOUT_FILENO);
+            return;
+        }
+        dup2(ends[1], STDOUT_FILENO);
+        close(ends[1]);
+        m_reader = std::thread(CopyToLog, ends[0]);
     }
-    ~ResultStream()
+    ~EngineOutput()
     {
         std::fflush(stdout);
         if (g_cliOut) {
             std::fclose(g_cliOut);
             g_cliOut = nullptr;
-            dup2(m_saved, STDOUT_FILENO);
+            dup2(m_saved, STDOUT_FILENO);  // the pipe's last writer goes: the reader ends
         }
+        if (m_reader.joinable())
+            m_reader.join();
         if (m_saved >= 0)
             close(m_saved);
     }
-    ResultStream(const ResultStream&) = delete;
-    ResultStream& operator=(const ResultStream&) = delete;
+    EngineOutput(const EngineOutput&) = delete;
+    EngineOutput& operator=(const EngineOutput&) = delete;
 
 private:
+    static void CopyToLog(int fd)
+    {
+        std::string pending;
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = read(fd, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            pending.append(buffer, static_cast<size_t>(n));
+            size_t start = 0;
+            for (size_t end; (end = pending.find('\n', start)) != std::string::npos; start = end + 1)
+                CatchExeception::WriteLogFile("%.*s\n", static_cast<int>(end - start), pending.data() + start);
+            pending.erase(0, start);
+        }
+        if (!pending.empty())
+            CatchExeception::WriteLogFile("%s\n", pending.c_str());
+        close(fd);
+    }
+
     int m_saved = -1;
+    std::thread m_reader;
 };
 
 }  // namespace
@@ -120,8 +228,21 @@ int CliNotAvailable(const char* name)
 
 int CliFail(int status, const std::string& message)
 {
+    CliProgressDisplay::ClearActive();
     std::fprintf(stderr, "vantrel-cli: %s\n", message.c_str());
     return status;
+}
+
+void CliNote(const std::string& line)
+{
+    CliProgressDisplay::ClearActive();
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+void CliWarn(const std::string& message)
+{
+    CliProgressDisplay::ClearActive();
+    std::fprintf(stderr, "vantrel-cli: warning: %s\n", message.c_str());
 }
 
 int VantrelCliMain(int argc, char** argv)
@@ -130,10 +251,8 @@ int VantrelCliMain(int argc, char** argv)
         return Usage("");
     CliOptions opt;
     opt.command = argv[1];
-    if (opt.command == "--help" || opt.command == "-h") {
-        std::fputs(kUsage, stdout);
-        return CLI_OK;
-    }
+    if (opt.command == "--help" || opt.command == "-h")
+        return Help();
     const CommandShape* shape = nullptr;
     for (const CommandShape& c : kCommands)
         if (opt.command == c.name)
@@ -161,6 +280,16 @@ int VantrelCliMain(int argc, char** argv)
         };
         if (arg.size() < 2 || arg[0] != '-' || arg == "-") {
             opt.positional.push_back(arg);
+            continue;
+        }
+        if (arg == "--help" || arg == "-h")
+            return Help();
+        if (arg == "--verbose") {
+            opt.verbose = true;
+            continue;
+        }
+        if (arg == "--quiet") {
+            opt.quiet = true;
             continue;
         }
         if (arg == "--sector-size" && shape->takesSource) {
@@ -201,8 +330,12 @@ int VantrelCliMain(int argc, char** argv)
         } else if (shape->scanOptions && arg == "--save") {
             if (!value(opt.saveFile) || opt.saveFile.empty())
                 return Usage("--save needs a FILE");
-        } else if (shape->scanOptions && arg == "--progress") {
-            opt.progress = true;
+        } else if (shape->outputOptions && arg == "--progress") {
+            // The display is on unless --quiet: nothing to set.
+        } else if (shape->outputOptions && arg == "--progress=lines") {
+            opt.progressLines = true;
+        } else if (shape->outputOptions && arg == "--progress=engine") {
+            opt.progressEngine = true;
         } else if (shape->outputOptions && arg == "--list") {
             opt.list = true;
         } else if (shape->outputOptions && arg == "--recover") {
@@ -234,7 +367,9 @@ int VantrelCliMain(int argc, char** argv)
         return Usage(opt.command + ": missing " + shape->positionalNames);
     if (opt.positional.size() > shape->positionals)
         return Usage(opt.command + ": unexpected argument '" + opt.positional[shape->positionals] + "'");
-    ResultStream results;
+    if (opt.verbose && opt.quiet)
+        return Usage("--verbose and --quiet cannot be used together");
+    EngineOutput output(opt.verbose);
     int rc = shape->run(opt);
     if (std::fflush(CliOut()) != 0 && rc == CLI_OK)
         rc = CliFail(CLI_ENGINE_ERROR, "cannot write the results");

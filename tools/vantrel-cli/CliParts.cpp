@@ -4,6 +4,8 @@
 #include <memory>
 
 #include "CliCommands.h"
+#include "CliMessages.h"
+#include "CliScanCommon.h"
 #include "PartitionTableAnalyze.h"
 #include "StorageDevice.h"
 
@@ -12,15 +14,15 @@
 int CliParts(const CliOptions& options)
 {
     const std::string& source = options.positional[0];
-    std::unique_ptr<IStorageDevice> disk(CreateImageDiskDevice(source.c_str(), options.sectorSize));
+    std::unique_ptr<IStorageDevice> disk = CliOpenSource(source, options.sectorSize);
     if (!disk)
-        return CliFail(CLI_ENGINE_ERROR, "parts: cannot open '" + source + "'");
+        return CLI_ENGINE_ERROR;
 
     std::unique_ptr<IPartitionTableAnalyze> reader(CreatePartitionTableAnalyze());
     std::list<PartitionEntry> entries;
     const ResultCode rc = reader->AnalyzePartitionTable(disk.get(), entries);
     if (IsResultFailure(rc))
-        return CliFail(CLI_ENGINE_ERROR, "parts: " + source + ": " + FormatResultCode(rc));
+        return CliFail(CLI_ENGINE_ERROR, CliDescribeResult(rc, source));
 
     const _GUID noGuid{};
     for (const PartitionEntry& e : entries) {

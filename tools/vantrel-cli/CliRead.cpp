@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "CliCommands.h"
+#include "CliMessages.h"
+#include "CliScanCommon.h"
 #include "StorageDevice.h"
 
 namespace {
@@ -46,13 +48,15 @@ int CliRead(const CliOptions& options)
         return CliFail(CLI_USAGE, "read: COUNT must be within 1.." + std::to_string(kMaxReadSectors) + ", not '" +
                                       options.positional[2] + "'");
 
-    std::unique_ptr<IStorageDevice> disk(CreateImageDiskDevice(source.c_str(), options.sectorSize));
+    std::unique_ptr<IStorageDevice> disk = CliOpenSource(source, options.sectorSize);
     if (!disk)
-        return CliFail(CLI_ENGINE_ERROR, "read: cannot open '" + source + "'");
+        return CLI_ENGINE_ERROR;
     const unsigned long long sectorSize = disk->GetSectorSize();
     std::vector<unsigned char> buffer(static_cast<size_t>(count * static_cast<long long>(sectorSize)));
     if (!disk->ReadSector(buffer.data(), first, count))
-        return CliFail(CLI_ENGINE_ERROR, "read: " + source + ": " + FormatResultCode(disk->GetLastError()));
+        return CliFail(CLI_ENGINE_ERROR, CliDescribeResult(disk->GetLastError(), source + ", sectors " +
+                                                                     std::to_string(first) + ".." +
+                                                                     std::to_string(first + count - 1)));
 
     const unsigned long long base = static_cast<unsigned long long>(first) * sectorSize;
     std::string out;

@@ -1,16 +1,24 @@
 #include "CliScanCommon.h"
 
+#include <fcntl.h>
 #include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <list>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "CliFilter.h"
+#include "CliMessages.h"
+#include "CliProgress.h"
 #include "CliRecover.h"
 #include "DeviceInfo.h"
 #include "IFileNode.h"
@@ -21,6 +29,7 @@
 #include "ITreeBuilder.h"
 #include "PartitionTableAnalyze.h"
 #include "StorageDevice.h"
+#include "StorageDeviceCodes.h"
 #include "TextUtil.h"
 
 namespace {
@@ -30,24 +39,36 @@ namespace {
 constexpr int kMaxPathDepth = 1 << 20;
 constexpr size_t kScanStackBytes = 8u << 20;
 
+// The scan's progress reports, handed to the display with the count of
+// files found so far.
 class CCliProgress final : public IProgress {
 public:
-    CCliProgress(bool print, bool build) : m_bPrint(print), m_bBuild(build) {}
+    CCliProgress(CliProgressDisplay* display, bool engine, bool build, const std::atomic<unsigned long long>& files)
+        : m_pDisplay(display), m_bEngine(engine), m_bBuild(build), m_files(files)
+    {
+    }
     void UpdateProgress(_PROGRESS_INFO* info) override
     {
-        if (m_bPrint)
+        if (info && m_bEngine)
             std::fprintf(stderr, "progress %u %llu %llu 0x%llx\n", info->dwState,
                          static_cast<unsigned long long>(info->u64Total),
                          static_cast<unsigned long long>(info->u64Done),
                          static_cast<unsigned long long>(info->u64Result));
+        if (!m_pDisplay || !info)
+            return;
+        if (info->dwState == PROGRESS_STATE_FINISHED || (info->u64Total > 0 && info->u64Done >= info->u64Total))
+            m_pDisplay->SetStep("rebuilding trees");
+        m_pDisplay->Report(info->u64Done, info->u64Total, m_files.load());
     }
     int Continued() override { return 1; }
     // The result trees are only built when something reads them.
     int shouldBuild() override { return m_bBuild ? 1 : 0; }
 
 private:
-    bool m_bPrint;
+    CliProgressDisplay* m_pDisplay;
+    bool m_bEngine;
     bool m_bBuild;
+    const std::atomic<unsigned long long>& m_files;
 };
 
 // "2024-05-01T12:00:00Z" for a file time, empty for 0.
@@ -82,33 +103,58 @@ public:
 
     void ShowNodes(IFileNode** nodes, unsigned int count, int) override
     {
-        if (m_bKeep && nodes)
-            m_delivered.nodes.insert(m_delivered.nodes.end(), nodes, nodes + count);
-        if (!m_bList || !nodes)
+        if (!nodes)
             return;
-        for (unsigned int i = 0; i < count; ++i)
-            if (nodes[i])
-                PrintNode(nodes[i]);
+        for (unsigned int i = 0; i < count; ++i) {
+            IFileNode* node = nodes[i];
+            if (!node)
+                continue;
+            if (m_bKeep)
+                m_delivered.nodes.push_back(node);
+            std::vector<std::string> names;
+            IFileNode* top = TopOf(node, m_bList ? &names : nullptr);
+            if (m_seen.insert(node).second) {
+                CliTreeCounts& counts = m_delivered.counts[top];
+                if (node->IsDirectory()) {
+                    ++counts.folders;
+                } else {
+                    ++counts.files;
+                    ++m_files;
+                }
+                if (node->IsDeleted())
+                    ++counts.deleted;
+            }
+            if (m_bList)
+                PrintNode(node, top, names);
+        }
     }
     void ShowFilesystemNode(IFilesystemNode* root) override
     {
         if (root)
             m_delivered.roots.push_back(root);
     }
-    // Every node delivered, in order, when asked to keep them; every root.
+    // Every node delivered, in order, when asked to keep them; every root,
+    // and what each tree holds.
     const CliDelivered& Delivered() const { return m_delivered; }
+    const std::atomic<unsigned long long>& Files() const { return m_files; }
 
 private:
-    // tree path size deleted is_dir created modified; the path holds the
-    // names below the tree root.
-    static void PrintNode(IFileNode* node)
+    // The tree root above node; with names, the names below it, from node up.
+    static IFileNode* TopOf(IFileNode* node, std::vector<std::string>* names)
     {
-        std::vector<std::string> names;
         IFileNode* top = node;
         for (int depth = 0; top->GetParent() && depth < kMaxPathDepth; ++depth) {
-            names.push_back(Field(top->GetFileName()));
+            if (names)
+                names->push_back(Field(top->GetFileName()));
             top = top->GetParent();
         }
+        return top;
+    }
+
+    // tree path size deleted is_dir created modified; the path holds the
+    // names below the tree root.
+    static void PrintNode(IFileNode* node, IFileNode* top, std::vector<std::string>& names)
+    {
         if (names.empty())
             names.push_back(Field(node->GetFileName()));
         std::string path;
@@ -122,6 +168,8 @@ private:
 
     bool m_bList;
     bool m_bKeep;
+    std::unordered_set<IFileNode*> m_seen;
+    std::atomic<unsigned long long> m_files{0};
     CliDelivered m_delivered;
 };
 
@@ -190,33 +238,137 @@ std::string ScanDevices::VolumeName() const
                   : std::string();
 }
 
-int CliListEntries(IStorageDevice* disk, std::vector<CliVolumeSpan>& spans)
+const char* CliTreeKind(int searcherType)
+{
+    switch (searcherType) {
+    case SEARCHER_HFSPLUS:
+        return "HFS+";
+    case SEARCHER_FAT:
+        return "FAT";
+    case SEARCHER_EXFAT:
+        return "exFAT";
+    case SEARCHER_NTFS:
+        return "NTFS";
+    case SEARCHER_APFS:
+        return "APFS";
+    case SEARCHER_RAW:
+    case SEARCHER_LABEL_RAW:
+        return "carved files";
+    default:
+        return "tree";
+    }
+}
+
+namespace {
+
+std::string Plural(unsigned long long n, const char* one, const char* many)
+{
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+std::string Holds(const CliTreeCounts& counts)
+{
+    return Plural(counts.files, "file", "files") + ", " + Plural(counts.folders, "folder", "folders") + ", " +
+           std::to_string(counts.deleted) + " deleted";
+}
+
+}  // namespace
+
+void CliPrintScanSummary(const CliRunView& run, const ScanDevices& devices, const CliDelivered& delivered)
+{
+    std::string where = run.object;
+    if (devices.volume) {
+        const unsigned long long bytes =
+            static_cast<unsigned long long>(devices.llCount) * devices.disk->GetSectorSize();
+        where += " (sector " + std::to_string(devices.llStart) + ", " + CliSize(bytes) + ")";
+    }
+    if (delivered.roots.empty()) {
+        if (devices.volume && devices.FileSystem() != FS_UNKNOWN)
+            CliNote("found no file or folder on " + where);
+        else
+            CliNote("found nothing on " + where + ": no file system recognised and no file carved");
+        return;
+    }
+    unsigned long long files = 0, folders = 0, deleted = 0;
+    for (IFilesystemNode* root : delivered.roots) {
+        const auto it = delivered.counts.find(root);
+        const CliTreeCounts counts = it == delivered.counts.end() ? CliTreeCounts{} : it->second;
+        files += counts.files;
+        folders += counts.folders;
+        deleted += counts.deleted;
+        const char* volumeName = root->GetVolumeName();
+        const std::string name = Field(volumeName && *volumeName ? volumeName : root->GetFileName());
+        CliNote(std::string("found ") + CliTreeKind(static_cast<int>(root->GetSearcheType())) + " \"" + name +
+                "\" on " + where + ": " + Holds(counts));
+    }
+    if (delivered.roots.size() > 1)
+        CliNote(Plural(delivered.roots.size(), "tree", "trees") + " on " + where + ": " +
+                Holds({files, folders, deleted}));
+}
+
+int CliListEntries(IStorageDevice* disk, std::vector<CliVolumeSpan>& spans, const std::string& source)
 {
     std::unique_ptr<IPartitionTableAnalyze> analyze(CreatePartitionTableAnalyze());
     std::list<PartitionEntry> entries;
     const ResultCode rc = analyze ? analyze->AnalyzePartitionTable(disk, entries) : 0;
     if (IsResultFailure(rc))
-        return CliFail(CLI_ENGINE_ERROR, "partition table: " + FormatResultCode(rc));
+        return CliFail(CLI_ENGINE_ERROR, CliDescribeResult(rc, source));
     for (const PartitionEntry& entry : entries)
         if (entry.s64SectorCount > 0)
             spans.push_back({entry.s64StartSector, entry.s64SectorCount, entry.iIndex});
     return CLI_OK;
 }
 
+std::unique_ptr<IStorageDevice> CliOpenSource(const std::string& source, unsigned int sectorSize)
+{
+    struct stat st {};
+    if (::stat(source.c_str(), &st) != 0) {
+        CliFail(CLI_ENGINE_ERROR, source + ": cannot be opened: " + std::strerror(errno));
+        return nullptr;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        CliFail(CLI_ENGINE_ERROR, source + ": is a folder; give a disk image file or a block device such as /dev/sdb");
+        return nullptr;
+    }
+    if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
+        CliFail(CLI_ENGINE_ERROR, source + ": is neither a disk image file nor a block device");
+        return nullptr;
+    }
+    if (S_ISREG(st.st_mode) && st.st_size == 0) {
+        CliFail(CLI_ENGINE_ERROR, source + ": is empty (0 bytes); there is nothing to scan");
+        return nullptr;
+    }
+    const int probe = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (probe < 0) {
+        const int error = errno;
+        CliFail(CLI_ENGINE_ERROR, source + ": cannot be opened: " + std::strerror(error) +
+                                      (error == EACCES || error == EPERM ? "; a device needs root (sudo)" : ""));
+        return nullptr;
+    }
+    ::close(probe);
+    std::unique_ptr<IStorageDevice> disk(CreateImageDiskDevice(source.c_str(), sectorSize));
+    if (!disk) {
+        const unsigned int size = sectorSize ? sectorSize : 512;
+        if (S_ISREG(st.st_mode) && st.st_size < static_cast<off_t>(size))
+            CliFail(CLI_ENGINE_ERROR, source + ": is smaller than one sector (" + std::to_string(size) + " bytes)");
+        else
+            CliFail(CLI_ENGINE_ERROR, CliDescribeResult(kDiskOpenFailed, source));
+    }
+    return disk;
+}
+
 bool CliOpenDisk(const CliOptions& options, ScanDevices& devices)
 {
-    devices.disk.reset(CreateImageDiskDevice(options.positional.back().c_str(), options.sectorSize));
-    if (!devices.disk) {
-        CliFail(CLI_ENGINE_ERROR, "cannot open " + options.positional.back());
-        return false;
-    }
-    return true;
+    devices.disk = CliOpenSource(options.positional.back(), options.sectorSize);
+    return devices.disk != nullptr;
 }
 
 int CliOpenVolumeAt(ScanDevices& devices, long long start, long long count, int index)
 {
     IStorageDevice* disk = devices.disk.get();
     devices.iEntryIndex = index;
+    devices.llStart = start;
+    devices.llCount = count;
     auto* partition = new CCollectedPartitionDeviceInfoStruct;
     partition->s64SectorSize = disk->GetSectorSize();
     partition->s64TotalSectors = count;
@@ -230,8 +382,8 @@ int CliOpenVolumeAt(ScanDevices& devices, long long start, long long count, int 
     }
     devices.window->SetPrivateData(CreatePartitionDeviceData(partition));
     if (!devices.window->Open(nullptr))
-        return CliFail(CLI_ENGINE_ERROR, "cannot open the volume: " +
-                                             FormatResultCode(devices.window->GetLastError()));
+        return CliFail(CLI_ENGINE_ERROR, CliDescribeResult(devices.window->GetLastError(), "the volume at sector " +
+                                                                                              std::to_string(start)));
 
     auto* record = new CCollectedVolumeDeviceInfoStruct;
     {
@@ -259,14 +411,15 @@ int CliOpenVolumeAt(ScanDevices& devices, long long start, long long count, int 
     }
     devices.volume->SetPrivateData(CreateVolumeDeviceData(record));
     if (!devices.volume->Open(nullptr))
-        return CliFail(CLI_ENGINE_ERROR, "cannot open the volume: " +
-                                             FormatResultCode(devices.volume->GetLastError()));
+        return CliFail(CLI_ENGINE_ERROR, CliDescribeResult(devices.volume->GetLastError(), "the volume at sector " +
+                                                                                              std::to_string(start)));
     return CLI_OK;
 }
 
 
 int CliRunController(const CliOptions& options, _RECOVERY_CONTROLLER_TYPE kind, const ScanDevices& devices,
-                     IRestoreSource* restore, bool build, const CliAfterScan& after, ResultCode& result)
+                     IRestoreSource* restore, bool build, const CliAfterScan& after, ResultCode& result,
+                     const CliRunView& run)
 {
     result = 0;
     std::unique_ptr<IRecoveryFilter, ReleaseFilter> filter(CliPrepareFilter(options));
@@ -284,17 +437,26 @@ int CliRunController(const CliOptions& options, _RECOVERY_CONTROLLER_TYPE kind, 
     if (restore)
         controller->SetRestoreSource(restore);
 
-    CCliProgress progress(options.progress, build || options.list || !options.recoverDir.empty());
     CCliNodeSink sink(options.list, !options.recoverDir.empty());
+    // The summary counts what the trees hold: they are built unless nobody
+    // looks.
+    const bool wanted = build || options.list || !options.recoverDir.empty() || !options.quiet;
+    CCliProgress progress(run.display, options.progressEngine, wanted, sink.Files());
     ScanJob job{controller.get(), devices.Scanned(), &progress, &sink};
     if (!RunOnScanThread(job))
         return CliFail(CLI_ENGINE_ERROR, "cannot start the scan thread");
     std::fflush(CliOut());
     result = job.result;
+    if (IsResultFailure(job.result))
+        return CLI_ENGINE_ERROR;
+    if (run.display && run.endDisplay)
+        run.display->End(sink.Files().load());
+    if (!options.quiet)
+        CliPrintScanSummary(run, devices, sink.Delivered());
     int status = CLI_OK;
-    if (!IsResultFailure(job.result) && after)
+    if (after)
         status = after(controller.get(), sink.Delivered());
-    if (!IsResultFailure(job.result) && !options.recoverDir.empty()) {
+    if (!options.recoverDir.empty()) {
         const int copied = CliRecoverFound(options, controller.get(), sink.Delivered().nodes);
         if (status == CLI_OK)
             status = copied;
