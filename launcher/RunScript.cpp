@@ -221,7 +221,11 @@ std::vector<std::string> RunScript::BuildLaunchCommand(const std::string& pkexec
     }
     // Without XAUTHORITY the X server knows the user by the default cookie
     // file in their home, which root would not look at.
-    if (environment.count("DISPLAY") && !environment.count("XAUTHORITY") && environment.count("HOME"))
+    auto set = [&](const char* name) {
+        auto it = environment.find(name);
+        return it != environment.end() && !it->second.empty();
+    };
+    if (set("DISPLAY") && !set("XAUTHORITY") && set("HOME"))
         command.push_back("XAUTHORITY=" + environment.at("HOME") + "/.Xauthority");
     command.push_back(program);
     command.push_back(language);
@@ -239,13 +243,7 @@ std::map<std::string, std::string> RunScript::CurrentEnvironment()
 
 std::string RunScript::FindPkexec()
 {
-    const QString onPath = QStandardPaths::findExecutable(QStringLiteral("pkexec"));
-    if (!onPath.isEmpty())
-        return QFile::encodeName(onPath).toStdString();
-    for (const char* path : {"/usr/bin/pkexec", "/bin/pkexec", "/usr/local/bin/pkexec"})
-        if (access(path, X_OK) == 0)
-            return path;
-    return {};
+    return QFile::encodeName(QStandardPaths::findExecutable(QStringLiteral("pkexec"))).toStdString();
 }
 
 bool RunScript::HasOwnAction(const QString& actionsFolder, const QString& program)

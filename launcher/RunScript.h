@@ -91,8 +91,7 @@ public:
     using Spawner = std::function<int(const std::vector<std::string>& command)>;
     static void SetSpawnerForTest(Spawner spawner);
     // The environment variables the launcher reads, and the pkexec it uses:
-    // the first on PATH, else one of the usual places ("" when none is
-    // installed).
+    // the first on PATH ("" when there is none).
     static std::map<std::string, std::string> CurrentEnvironment();
     static std::string FindPkexec();
 };
