@@ -7,7 +7,7 @@
 #include "IRSData.h"
 #include "StdFile.h"
 
-class CRSData : public IRSData {
+class CRSData final : public IRSData {
 public:
     explicit CRSData(RSMode mode);
     // A replacing stream that was never committed leaves the target as it was.

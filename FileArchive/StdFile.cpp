@@ -194,7 +194,7 @@ void CStdFile::AddWrittenToCRC(const unsigned char* data, size_t size, long long
     m_llCRCNext = end;
 }
 
-unsigned int CStdFile::Read(void* buffer, unsigned int size)
+unsigned int CStdFile::ReadBuffered(void* buffer, unsigned int size)
 {
     if (m_iFd < 0 || size == 0 || !buffer)
         return 0;

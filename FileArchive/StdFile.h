@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -46,7 +47,18 @@ public:
 
     // Bytes read at the current position (fewer at the end of the file or on
     // an error).
-    unsigned int Read(void* buffer, unsigned int size);
+    unsigned int Read(void* buffer, unsigned int size)
+    {
+        // Loading reads millions of small fields: those the read-ahead holds
+        // are copied here without a call.
+        if (!m_bDirty && buffer && size > 0 && m_nBufLen > 0 && m_llPos >= m_llBufStart &&
+            static_cast<unsigned long long>(m_llPos - m_llBufStart) + size <= m_nBufLen) {
+            std::memcpy(buffer, m_pBuffer.get() + (m_llPos - m_llBufStart), size);
+            m_llPos += size;
+            return size;
+        }
+        return ReadBuffered(buffer, size);
+    }
     // 1 when all size bytes were taken (and any block it pushed out reached
     // the file).
     int Write(const void* data, unsigned int size);
@@ -74,6 +86,7 @@ public:
 
 private:
     int Adopt(int fd, const char* path);
+    unsigned int ReadBuffered(void* buffer, unsigned int size);
     bool FlushPending();
     void AddWrittenToCRC(const unsigned char* data, size_t size, long long offset);
     void DropBuffer();
