@@ -38,7 +38,11 @@ int CFCPEvtAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info)
         return 0;
     // A page size of 1024 to 32768: byte 17 zero, the low bits of byte 16
     // clear. Byte 59 is the text encoding's low byte (1 to 3, 0 unset).
-    if (sector[16] == 0 || (sector[16] & 3) != 0 || sector[17] != 0 || sector[59] > 3)
+    // The value 1 stands for 65,536.
+    const bool largest = sector[16] == 0 && sector[17] == 1;
+    if (!largest && (sector[16] == 0 || (sector[16] & 3) != 0 || sector[17] != 0))
+        return 0;
+    if (sector[59] > 3)
         return 0;
     info.m_dwType = DatabaseTypes::kFCPEVENT;
     return 1;
@@ -111,8 +115,17 @@ void CFCPEvtFileInfo::TrySchema(const SearchContext& context, int sectorSize)
         m_bSchemaPending = false;
 }
 
+bool CFCPEvtFileInfo::HoldsSector(long long sectorNumber, const SearchContext& context)
+{
+    return (sectorNumber - m_llStartSector) * static_cast<long long>(context.dwSectorSize) < m_llStated;
+}
+
 int CFCPEvtFileInfo::End(long long sectorNumber)
 {
+    if (m_llStated > 0) {
+        m_bExactEnd = true;
+        return Finish(sectorNumber, m_llStated);
+    }
     const long long freePages = m_bSchemaPending ? m_dwFreelistPages : 0;
     long long size = m_llCurrentOffset - static_cast<long long>(m_dwSuspicious) * m_dwPageSize +
                      freePages * m_dwPageSize;
@@ -137,7 +150,14 @@ int CFCPEvtFileInfo::CalcRawSize(unsigned char* sector, int sectorSize, long lon
     m_llCurrentOffset = offset;
     if (m_dwPageSize == 0) {
         m_dwPageSize = BE16(sector + 16);
+        if (m_dwPageSize == 1)
+            m_dwPageSize = 65536;
         m_dwPageCount = RawReadBE32(sector + 28);
+        // The page count is valid while the (nonzero) change counter
+        // matches the number it was written with.
+        if (m_dwPageSize != 0 && m_dwPageCount != 0 && RawReadBE32(sector + 24) != 0 &&
+            RawReadBE32(sector + 92) == RawReadBE32(sector + 24))
+            m_llStated = std::min<long long>(static_cast<long long>(m_dwPageCount) * m_dwPageSize, kMaxSize);
         m_dwFreelistPages = RawReadBE32(sector + 36);
         m_dwCellContentStart = BE16(sector + 105);
         m_dwFirstCell = BE16(sector + 108);
@@ -148,6 +168,10 @@ int CFCPEvtFileInfo::CalcRawSize(unsigned char* sector, int sectorSize, long lon
         return 2;
     }
     TrySchema(context, sectorSize);
+    if (m_llStated > 0 && offset >= m_llStated) {
+        m_bExactEnd = true;
+        return Finish(sectorNumber - 1, m_llStated);
+    }
     if (offset % m_dwPageSize != 0)
         return 2;
     const unsigned int cells = BE16(sector + 3);

@@ -23,6 +23,8 @@ public:
     CFCPEvtFileInfo() : CArchiveRawFileInfo(nullptr, DatabaseTypes::kFCPEVENT) {}
     void WillBeRemove(unsigned char*, long long) override {}
     int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber, SearchContext& context) override;
+    // Inside the pages the header counts.
+    bool HoldsSector(long long sectorNumber, const SearchContext& context) override;
 
     // The first cell of the first page: its record names the first table.
     bool SchemaCheck(const SearchContext& context);
@@ -39,6 +41,9 @@ public:
     unsigned int m_dwCellContentStart = 0;
     unsigned int m_dwFirstCell = 0;
     bool m_bSchemaPending = true;
+    // Page size times the header's page count when the count is valid (its
+    // change counter matches), 0 when unknown.
+    long long m_llStated = 0;
 
 private:
     int End(long long sectorNumber);

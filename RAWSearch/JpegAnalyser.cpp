@@ -321,6 +321,63 @@ void JpegAnalyzer::JpegRawFileInfo::WalkMarkers(const SearchContext& context, lo
     }
 }
 
+long long JpegAnalyzer::JpegRawFileInfo::ScanEntropy(const SearchContext& context, long long limit)
+{
+    const long long start = m_llStartSector;
+    for (int guard = 0; guard < 1 << 20 && m_llScanPos < limit; ++guard) {
+        const long long pos = m_llScanPos;
+        const unsigned char* p = nullptr;
+        RawRecordPlace place = LocateRawRecord(context, start, pos, limit - pos, &p);
+        if (place == RawRecordPlace::NotYet)
+            return 0;
+        if (place == RawRecordPlace::Gone)
+            return -1;
+        const auto* ff = static_cast<const unsigned char*>(std::memchr(p, 0xFF, static_cast<size_t>(limit - pos)));
+        if (!ff) {
+            m_llScanPos = limit;
+            return 0;
+        }
+        const long long at = pos + (ff - p);
+        const unsigned char* m = nullptr;
+        place = LocateRawRecord(context, start, at, 2, &m);
+        if (place != RawRecordPlace::InMemory) {
+            m_llScanPos = at;
+            return place == RawRecordPlace::NotYet ? 0 : -1;
+        }
+        const unsigned char code = m[1];
+        if (code == 0x00 || (code >= 0xD0 && code <= 0xD7)) {
+            m_llScanPos = at + 2;  // a stuffed byte or a restart marker
+            continue;
+        }
+        if (code == 0xFF) {
+            m_llScanPos = at + 1;  // fill bytes before a marker
+            continue;
+        }
+        if (code == 0xD9)
+            return at + 2;
+        if (code < 0xC0 || code == 0xD8)
+            return -1;
+        // A segment between scans (tables, the next scan's header...).
+        place = LocateRawRecord(context, start, at, 4, &m);
+        if (place != RawRecordPlace::InMemory) {
+            m_llScanPos = at;
+            return place == RawRecordPlace::NotYet ? 0 : -1;
+        }
+        const long long length = ReadBE16(m + 2);
+        if (length < 2)
+            return -1;
+        m_llScanPos = at + 2 + length;
+        m_llSegmentEnd = m_llScanPos;
+    }
+    return 0;
+}
+
+bool JpegAnalyzer::JpegRawFileInfo::HoldsSector(long long sectorNumber, const SearchContext& context)
+{
+    const long long at = (sectorNumber - m_llStartSector) * static_cast<long long>(context.dwSectorSize);
+    return at < m_llMarkerPos || at < m_llSegmentEnd;
+}
+
 int JpegAnalyzer::JpegRawFileInfo::Finish(long long endSector, long long size)
 {
     std::string name = m_strName;
@@ -374,6 +431,22 @@ int JpegAnalyzer::JpegRawFileInfo::CalcRawSize(unsigned char* sector, int sector
     if (m_llMarkerPos != 0)
         WalkMarkers(context, covered, ss);
 
+    // The scan data and what follows it up to the end marker say where the
+    // picture ends, whatever bytes come after it.
+    if (m_llScanStart > 0 && !m_bScanBroken) {
+        if (m_llScanPos == 0)
+            m_llScanPos = m_llScanStart;
+        const long long end = ScanEntropy(context, covered + ss);
+        if (end > 0) {
+            m_llLastFed = sectorNumber;
+            m_bExactEnd = true;
+            return Finish(m_llStartSector + (end - 1) / ss, end);
+        }
+        if (end < 0)
+            m_bScanBroken = true;
+    }
+    const bool scanning = m_llScanStart > 0 && !m_bScanBroken;
+
     static const unsigned char kEndMarker[2] = {0xFF, 0xD9};
     const int zero = static_cast<int>(context.dwTrailingZero);
     const int threshold = m_iExif ? 9 : 8;
@@ -413,14 +486,18 @@ int JpegAnalyzer::JpegRawFileInfo::CalcRawSize(unsigned char* sector, int sector
         // The end marker in the last four bytes: the next sector's first
         // bytes must make up four zeros.
         const int closing = ClosingEndMarker(sector, sectorSize, sectorSize - 4, -1);
-        if (closing) {
+        if (closing && !scanning) {
             m_llPendingEnd = covered + closing;
             m_iPendingZeros = 4 - (sectorSize - closing);
         }
     }
 
     m_llLastFed = sectorNumber;
-    if (!complete && m_u64PixelEstimate != 0 && static_cast<unsigned long long>(covered) > m_u64PixelEstimate)
+    // While the scan data is followed, only its end marker ends the picture.
+    if (scanning)
+        complete = false;
+    if (!complete && !scanning && m_u64PixelEstimate != 0 &&
+        static_cast<unsigned long long>(covered) > m_u64PixelEstimate)
         complete = true;
     if (!complete && m_llMaxSize >= covered)
         return 2;

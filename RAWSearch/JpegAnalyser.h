@@ -82,6 +82,9 @@ public:
         void WillBeRemove(unsigned char* sector, long long sectorNumber) override;
         int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
                         SearchContext& context) override;
+        // Inside a header segment the walk skips (an EXIF block with its
+        // thumbnail) or a segment between scans.
+        bool HoldsSector(long long sectorNumber, const SearchContext& context) override;
 
         // Reads camera, time and picture size from an EXIF block in memory
         // (beginning with "Exif" 00 00, length bytes).
@@ -108,6 +111,13 @@ public:
         int m_iPendingZeros = 0;
         bool m_bExifRead = false;
         bool m_bMakeKnown = false;
+        // The entropy-coded data followed byte by byte from the scan start:
+        // the next file offset to look at (0 before the scan data), the end
+        // of the last marker segment skipped, and whether the data broke
+        // the rules (then the end is guessed as before).
+        long long m_llScanPos = 0;
+        long long m_llSegmentEnd = 0;
+        bool m_bScanBroken = false;
 
     private:
         // Follows the markers that begin in the sectors fed so far.
@@ -115,6 +125,10 @@ public:
         // Whether an end marker whose end lies at file offset end may end
         // the picture; covered counts the bytes before its sector.
         bool EndAccepted(long long end, long long covered) const;
+        // Follows the scan data and the segments between scans up to file
+        // offset limit: the offset past the end marker, 0 when it lies
+        // further on, -1 when the data is not a JPEG scan.
+        long long ScanEntropy(const SearchContext& context, long long limit);
         // Sets name, tag and size; end sector is where the picture ends.
         int Finish(long long endSector, long long size);
 

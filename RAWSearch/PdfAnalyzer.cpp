@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "RawRecordAccess.h"
 #include "RawUtility.h"
 
 namespace {
@@ -58,9 +59,108 @@ CRawFileInfo* PdfAnalyzer::CreateRawFileInfo()
     return new PdfRawFileInfo(&m_Fallback);
 }
 
-void PdfAnalyzer::PdfRawFileInfo::WillBeRemove(unsigned char*, long long)
+void PdfAnalyzer::PdfRawFileInfo::WillBeRemove(unsigned char*, long long sectorNumber)
 {
+    if (m_llUpdateEnd > 0 && m_llSize == 0) {
+        // Its last update's end is where it ends.
+        PdfTagDealwith(m_Property, sectorNumber);
+        m_llSize = m_llUpdateEnd;
+        m_bExactEnd = true;
+        return;
+    }
     m_pOwner = m_pFallback;
+}
+
+long long PdfAnalyzer::PdfRawFileInfo::UpdateEndAt(const SearchContext& context, long long eof, bool& more) const
+{
+    more = false;
+    // "startxref", the offset, then "%%EOF": within a few bytes before it.
+    constexpr long long kBack = 48;
+    const long long from = std::max(0LL, eof - kBack);
+    const unsigned char* before = nullptr;
+    if (LocateRawRecord(context, m_llStartSector, from, eof - from, &before) != RawRecordPlace::InMemory)
+        return 0;
+    const std::string_view text(reinterpret_cast<const char*>(before), static_cast<size_t>(eof - from));
+    const size_t mark = text.rfind("startxref");
+    if (mark == std::string_view::npos)
+        return 0;
+    size_t i = mark + 9;
+    while (i < text.size() && (text[i] == '\r' || text[i] == '\n' || text[i] == ' '))
+        ++i;
+    long long xref = 0;
+    size_t digits = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 15) {
+        xref = xref * 10 + (text[i] - '0');
+        ++i;
+        ++digits;
+    }
+    while (i < text.size() && (text[i] == '\r' || text[i] == '\n' || text[i] == ' '))
+        ++i;
+    if (digits == 0 || i != text.size() || xref <= 0 || xref >= eof)
+        return 0;
+    // The end of line after the mark, then a look at what follows.
+    constexpr long long kAfter = 5 + 2 + 16;
+    const unsigned char* after = nullptr;
+    const RawRecordPlace place = LocateRawRecord(context, m_llStartSector, eof, kAfter, &after);
+    if (place == RawRecordPlace::NotYet)
+        return -1;
+    if (place != RawRecordPlace::InMemory)
+        return 0;
+    long long end = eof + 5;
+    if (after[5] == '\r' && after[6] == '\n')
+        end += 2;
+    else if (after[5] == '\r' || after[5] == '\n')
+        end += 1;
+    // An incremental update goes on with objects, a cross-reference
+    // section or a comment.
+    const unsigned char* next = after + (end - eof);
+    const size_t left = static_cast<size_t>(kAfter - (end - eof));
+    size_t k = 0;
+    while (k < left && (next[k] == ' ' || next[k] == '\r' || next[k] == '\n'))
+        ++k;
+    const std::string_view rest(reinterpret_cast<const char*>(next + k), left - k);
+    more = (k < left && next[k] >= '1' && next[k] <= '9' && rest.find(" 0 obj") != std::string_view::npos) ||
+           rest.rfind("xref", 0) == 0 || (k < left && next[k] == '%' && rest.rfind("%%EOF", 0) != 0);
+    return end;
+}
+
+int PdfAnalyzer::PdfRawFileInfo::FollowUpdates(const SearchContext& context, long long sectorNumber,
+                                               long long sectorSize)
+{
+    const long long offset = (sectorNumber - m_llStartSector) * sectorSize;
+    const long long limit = offset + sectorSize;
+    long long at = m_llPendingEof >= 0 ? m_llPendingEof : std::max(m_llEofSearched + 1, offset - 4);
+    m_llPendingEof = -1;
+    for (int guard = 0; guard < 4096 && at + 5 <= limit; ++guard) {
+        const long long span = limit - at;
+        const unsigned char* p = nullptr;
+        if (span < 5 || LocateRawRecord(context, m_llStartSector, at, span, &p) != RawRecordPlace::InMemory)
+            break;
+        const std::string_view bytes(reinterpret_cast<const char*>(p), static_cast<size_t>(span));
+        const size_t found = bytes.find("%%EOF");
+        if (found == std::string_view::npos)
+            break;
+        const long long eof = at + static_cast<long long>(found);
+        bool more = false;
+        const long long end = UpdateEndAt(context, eof, more);
+        if (end < 0) {
+            m_llPendingEof = eof;
+            return 2;
+        }
+        m_llEofSearched = eof;
+        at = eof + 1;
+        if (end == 0)
+            continue;
+        m_llUpdateEnd = end;
+        if (!more) {
+            PdfTagDealwith(m_Property, sectorNumber);
+            m_llSize = end;
+            m_bExactEnd = true;
+            return 1;
+        }
+    }
+    m_llEofSearched = std::max(m_llEofSearched, limit - 5);
+    return 2;
 }
 
 void PdfAnalyzer::PdfRawFileInfo::JudgeAI(const unsigned char* data, int length)
@@ -141,6 +241,10 @@ int PdfAnalyzer::PdfRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSi
     }
 
     const long long offset = (sectorNumber - m_llStartSector) * ss;
+    // The cross-reference offsets before each "%%EOF" tell where the file
+    // ends, whatever follows it.
+    if (FollowUpdates(context, sectorNumber, ss) == 1)
+        return 1;
     if (offset > m_llMaxSize) {
         m_llSize = 0;
         return 1;

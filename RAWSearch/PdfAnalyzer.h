@@ -52,6 +52,9 @@ public:
         int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
                         SearchContext& context) override;
 
+        // Another file's header ends it: after a seen end its size is known.
+        bool HoldsSector(long long, const SearchContext&) override { return false; }
+
         // Type 5 when data[0, length) holds an Illustrator PostScript head.
         void JudgeAI(const unsigned char* data, int length);
         // Names, dates and labels the candidate from the metadata.
@@ -62,10 +65,27 @@ public:
         bool m_bTwoSectors = false;
         long long m_llMaxSize = kMaxSize;
         bool m_bMetadataPending = true;
+        // The end of the last update seen: past the "%%EOF" (and its end of
+        // line) that follows a "startxref" pointing back inside the file; 0
+        // none. The next "%%EOF" searched starts after m_llEofSearched.
+        long long m_llUpdateEnd = 0;
+        long long m_llEofSearched = -1;
+        // A "%%EOF" whose end of line or following bytes were not in memory
+        // yet: its offset (-1 none).
+        long long m_llPendingEof = -1;
         FileProperty m_Property;
         PdfTitleAnalyzer m_TitleAnalyzer;
 
     private:
+        // The update end of the "%%EOF" at file offset eof: 0 when no
+        // "startxref" pointing back inside the file comes before it, -1
+        // when the bytes after it are not in memory yet. more is set when
+        // what follows may be a later update.
+        long long UpdateEndAt(const SearchContext& context, long long eof, bool& more) const;
+        // Follows the "%%EOF" marks up to the end of the fed sector: 1 when
+        // the file ends, 2 when it goes on.
+        int FollowUpdates(const SearchContext& context, long long sectorNumber, long long sectorSize);
+
         FilePDFAnalyser* m_pFallback;
     };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "Bitmap.h"
 #include "IStorageDevice.h"
@@ -317,6 +318,24 @@ void CRAWSearchController::FeedOpenCandidates(unsigned char* sector, long long s
     }
 }
 
+void CRAWSearchController::EndAsBeforeZeros(CRawFileInfo* info, long long sectorNumber,
+                                            const CRawFileInfo::SearchContext& context)
+{
+    // Nobody sizes it later: it ends as it would before zeros, fed two
+    // zero sectors in the header's place; failing that, it keeps every
+    // byte before the header.
+    std::vector<unsigned char> zeros(static_cast<size_t>(m_iSectorSize) * 2 + kBufferSlack, 0);
+    CRawFileInfo::SearchContext blank = context;
+    blank.dwLeadingZero = 4;
+    blank.dwTrailingZero = 32;
+    blank.pNewCandidate = nullptr;
+    for (long long k = 0; k < 2 && info->m_llSize == 0; ++k)
+        if (info->CalcRawSize(zeros.data() + k * m_iSectorSize, m_iSectorSize, sectorNumber + k, blank) == 1)
+            break;
+    if (info->m_llSize == 0)
+        info->m_llSize = info->m_llHeaderBound;
+}
+
 bool CRAWSearchController::HeldAsOwnRecord(unsigned int analyserId, long long sectorNumber,
                                            const CRawFileInfo::SearchContext& context)
 {
@@ -347,6 +366,8 @@ void CRAWSearchController::EndOpenAtHeader(long long sectorNumber, CRawFileInfo:
         m_listPending.erase(pending);
         info->m_llHeaderBound = (sectorNumber - info->m_llStartSector) * m_iSectorSize;
         info->WillBeRemove(const_cast<unsigned char*>(last), last ? sectorNumber - 1 : -1);
+        if (info->m_llSize == 0 && !info->m_pOwner)
+            EndAsBeforeZeros(info, sectorNumber, context);
         if (info->m_llSize == 0 && info->m_pOwner) {
             InsertWait(info);
         } else {

@@ -70,6 +70,8 @@ private:
     // A header at sectorNumber ends every open candidate that has no size
     // yet and does not hold that sector.
     void EndOpenAtHeader(long long sectorNumber, CRawFileInfo::SearchContext& context, CRawFileInfo* newCandidate);
+    // A candidate ended by a header that nobody can size afterwards.
+    void EndAsBeforeZeros(CRawFileInfo* info, long long sectorNumber, const CRawFileInfo::SearchContext& context);
     bool HeldAsOwnRecord(unsigned int analyserId, long long sectorNumber,
                          const CRawFileInfo::SearchContext& context);
     void RemoveOpen(int index);

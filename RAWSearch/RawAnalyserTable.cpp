@@ -63,6 +63,8 @@ const RawAnalyserRow kRows[] = {
     {RAW_KEY_4, Key4(0xEF, 0xBB, 0xBF, 0x3C), &CreateSVGAnalyser, 91},  // Brance::SVGAnalyser
     {RAW_KEY_4, Key4(0xCD, 0x01, 0x00, 0x00), &CreateSVGAnalyser, 91},  // Brance::SVGAnalyser
     {RAW_KEY_4, Key4(0x7C, 0x73, 0x76, 0x67), &CreateSVGAnalyser, 91},  // Brance::SVGAnalyser
+    // Drawings that start with their root element, without a declaration.
+    {RAW_KEY_4, Key4(0x3C, 0x73, 0x76, 0x67), &CreateSVGAnalyser, 91},  // Brance::SVGAnalyser
     {RAW_KEY_4, Key4(0x42, 0x43, 0x46, 0x5A), &CreateSVGAnalyser, 91},  // Brance::SVGAnalyser
     {RAW_KEY_4, Key4(0x30, 0x26, 0xB2, 0x75), &CreateAsfAnalyser, RAW_ANALYSER_ID_PER_FILE},  // BruteForce::CAsfAnalyser
     {RAW_KEY_4, Key4(0x20, 0x20, 0x30, 0x0D), &CreateDXFAnalyser, RAW_ANALYSER_ID_PER_FILE},  // BruteForce::CDXFAnalyser (special probe)

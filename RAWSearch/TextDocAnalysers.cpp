@@ -289,11 +289,78 @@ int FileLowDocAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info)
 
 namespace RawSpeed {
 
+int ZeroTailTextFileInfo::CloseAfter(long long last, const SearchContext& context)
+{
+    const long long ss = context.dwSectorSize ? context.dwSectorSize : 512;
+    const unsigned char* eol = nullptr;
+    const RawRecordPlace place = LocateRawRecord(context, m_llStartSector, last + 1, 2, &eol);
+    if (place == RawRecordPlace::NotYet) {
+        m_llPendingClose = last;
+        return 2;
+    }
+    long long end = last + 1;
+    if (eol && eol[0] == '\r' && eol[1] == '\n')
+        end += 2;
+    else if (eol && (eol[0] == '\n' || eol[0] == '\r'))
+        end += 1;
+    SetPositionName(*this, m_llStartSector + (end - 1) / ss);
+    m_llSize = end;
+    m_bExactEnd = true;
+    return 1;
+}
+
+int ZeroTailTextFileInfo::FollowText(const unsigned char* sector, long long sectorSize, long long sectorNumber,
+                                     const SearchContext& context)
+{
+    if (m_eTextEnd == kNoTextEnd || m_bWide)
+        return 2;
+    if (m_llPendingClose >= 0) {
+        const long long last = m_llPendingClose;
+        m_llPendingClose = -1;
+        return CloseAfter(last, context);
+    }
+    static constexpr char kTag[] = "</html>";
+    const long long b = (sectorNumber - m_llStartSector) * sectorSize;
+    for (long long i = 0; i < sectorSize; ++i) {
+        const unsigned char c = sector[i];
+        if (c == 0 || (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f')) {
+            // Not text: the file ended before this byte.
+            m_eTextEnd = kNoTextEnd;
+            SetPositionName(*this, sectorNumber);
+            m_llSize = b + i;
+            return 1;
+        }
+        if (m_eTextEnd == kBraceEnd) {
+            if (m_bEscape) {
+                m_bEscape = false;
+                continue;
+            }
+            if (c == '\\')
+                m_bEscape = true;
+            else if (c == '{')
+                ++m_iDepth;
+            else if (c == '}' && --m_iDepth <= 0)
+                return CloseAfter(b + i, context);
+            continue;
+        }
+        const unsigned char lower = c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c;
+        if (lower == static_cast<unsigned char>(kTag[m_iTagMatch])) {
+            if (++m_iTagMatch == sizeof(kTag) - 1)
+                return CloseAfter(b + i, context);
+        } else {
+            m_iTagMatch = lower == '<' ? 1 : 0;
+        }
+    }
+    return 2;
+}
+
 int ZeroTailTextFileInfo::CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
                                       SearchContext& context)
 {
     if (!sector || sectorSize <= 0 || sectorNumber < m_llStartSector)
         return 2;
+    if (FollowText(sector, sectorSize, sectorNumber, context) == 1)
+        return 1;
     const long long b = (sectorNumber - m_llStartSector) * sectorSize;
     if (b > m_llLimit) {
         SetPositionName(*this, sectorNumber);

@@ -91,8 +91,29 @@ public:
     // UTF-16 text ends on a whole character.
     bool m_bWide = false;
 
+    // How an 8-bit text of the kind closes: its outermost group's closing
+    // brace (RTF), or its closing tag (HTML), then one end of line. A NUL
+    // or another control byte is never part of such a text.
+    enum TextEnd { kNoTextEnd, kBraceEnd, kTagEnd };
+    TextEnd m_eTextEnd = kNoTextEnd;
+
 protected:
+    // Follows the text through the fed sector: 1 when it ended (the size
+    // set), 2 when it goes on or the kind has no such end.
+    int FollowText(const unsigned char* sector, long long sectorSize, long long sectorNumber,
+                   const SearchContext& context);
+
     IRawFileAnalyser* m_pFallback;
+
+private:
+    // The end after a closing mark whose last byte is at file offset last.
+    int CloseAfter(long long last, const SearchContext& context);
+
+    int m_iDepth = 0;
+    bool m_bEscape = false;
+    size_t m_iTagMatch = 0;
+    // A closing mark at the end of the memory: its last byte's offset.
+    long long m_llPendingClose = -1;
 };
 
 class RTFAnalyser : public IRawFileAnalyser {
@@ -104,7 +125,10 @@ public:
 
     class RTFRawFileInfo : public ZeroTailTextFileInfo {
     public:
-        explicit RTFRawFileInfo(IRawFileAnalyser* fallback) : ZeroTailTextFileInfo(fallback, 20, 314572800, 1) {}
+        explicit RTFRawFileInfo(IRawFileAnalyser* fallback) : ZeroTailTextFileInfo(fallback, 20, 314572800, 1)
+        {
+            m_eTextEnd = kBraceEnd;
+        }
         // The length of the sector's content before its trailing zeros.
         static int Binary_Compare(const unsigned char* sector, int length);
     };
@@ -125,6 +149,7 @@ public:
         HTMLRawFileInfo(IRawFileAnalyser* fallback, IRawFileAnalyser* wideFallback)
             : ZeroTailTextFileInfo(fallback, 20, 0x100000, 0), m_pWideFallback(wideFallback)
         {
+            m_eTextEnd = kTagEnd;
         }
         int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
                         SearchContext& context) override;

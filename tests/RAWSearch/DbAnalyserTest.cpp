@@ -40,7 +40,7 @@ TEST(DbSqlite, ProbeChecksPageSizeAndEncoding)
         unsigned char encoding;
         bool accepted;
     } cases[] = {{512, 1, false}, {4096, 2, true}, {1024, 0, true}, {32768, 3, true},
-                 {65536, 1, false}, {4096, 4, false}, {1536, 1, false}};
+                 {65536, 1, true}, {4096, 4, false}, {1536, 1, false}};
     BruteForce::CFCPEvtAnalyser analyser;
     for (const Case& c : cases) {
         CRawFileInfo info;
@@ -136,6 +136,29 @@ TEST(DbSqlite, FreePagesAtTheEndStayWhenTheHeaderCountsThem)
         BruteForce::CFCPEvtFileInfo info;
         const long long want = stated == 5 ? static_cast<long long>(end) : 3 * 1024;
         EXPECT_EQ(Feed(info, file, 512).llSize, want) << stated;
+    }
+}
+
+TEST(DbSqlite, AValidPageCountEndsTheFileWhateverFollows)
+{
+    // The change counter matches the number the count was written with:
+    // the count's pages are the file, whatever bytes follow them, and at
+    // 65,536-byte pages too.
+    for (unsigned int pageSize : {1024u, 65536u}) {
+        Bytes file = SqliteFile({{0x0D, 0, 0, 0, 1}, {0, 0, 0, 0, 0}, {0x0D, 0, 0, 0, 1}});
+        if (pageSize == 65536) {
+            Put16(file, 16, 1, false);
+            file.resize(2 * 65536, 0x33);
+            Put32(file, 28, 2, false);
+        }
+        Put32(file, 24, 7, false);
+        Put32(file, 92, 7, false);
+        const size_t end = file.size();
+        Append(file, NonZero(3 * 1024, 99));
+        for (unsigned int ss : {512u, 4096u}) {
+            BruteForce::CFCPEvtFileInfo info;
+            EXPECT_EQ(Feed(info, file, ss).llSize, static_cast<long long>(end)) << pageSize << " at " << ss;
+        }
     }
 }
 

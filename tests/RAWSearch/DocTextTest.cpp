@@ -3,6 +3,8 @@
 // sizers on crafted pages, OneNote section chains and early Word headers.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -82,17 +84,17 @@ DocBytes OneSection(long long length, bool at100 = false)
 TEST(rawText, RealPagesEndWhereTheirPaddingStarts)
 {
     REQUIRE_DOC_FIXTURES();
-    // The file ends in the first sector with at least 8 zero bytes at its
-    // end: the one holding the data's end, or the next when fewer than 8
-    // zero bytes follow the data. RTF takes one byte more, and the measure
-    // of the data's end may take one zero byte more; UTF-16 pages end on a
-    // whole character.
+    // RTF ends with its outer group's closing brace and HTML with its
+    // closing tag (each with one end of line): exactly. UTF-16 pages end in
+    // the first sector with at least 8 zero bytes at its end, the one
+    // holding the data's end or the next when fewer than 8 zero bytes
+    // follow the data, on a whole character.
     const struct {
         const char* file;
         const char* folder;
         int extra;
         bool wide;
-    } cases[] = {{"text/t.rtf", "rtf", 1, false}, {"text/t.html", "htm", 0, false}, {"text/u.htm", "htm", 0, true}};
+    } cases[] = {{"text/t.rtf", "rtf", 0, false}, {"text/t.html", "htm", 0, false}, {"text/u.htm", "htm", 0, true}};
     for (const auto& c : cases) {
         const DocBytes file = DocFixture(c.file);
         ASSERT_FALSE(file.empty()) << c.file;
@@ -104,20 +106,15 @@ TEST(rawText, RealPagesEndWhereTheirPaddingStarts)
             const long long n = static_cast<long long>(file.size());
             const long long tail = (ss - n % ss) % ss;
             const long long want = tail >= 8 ? n : (n + ss - 1) / ss * ss;
-            if (c.wide || tail < 8) {
-                EXPECT_EQ(files[0].size, want + c.extra);
-            } else {
-                EXPECT_GE(files[0].size, want + c.extra);
-                EXPECT_LE(files[0].size, want + c.extra + 1);
-            }
+            EXPECT_EQ(files[0].size, c.wide ? want + c.extra : n);
             EXPECT_EQ(files[0].name.rfind(std::to_string(kStart) + "-", 0), 0u) << files[0].name;
         }
     }
 }
 
-TEST(rawText, ASmallRtfIsNotClosedInItsOwnSector)
+TEST(rawText, ASmallRtfEndsWithItsClosingBrace)
 {
-    // 300 bytes, then a sector of other data, then a zero-tailed sector.
+    // 298 bytes, then a sector of other data, then a zero-tailed sector.
     DocBytes rtf = Text("{\\rtf1 " + std::string(290, 'x') + "}");
     rtf.resize(300);
     DocBytes other(512, 'o');
@@ -129,9 +126,8 @@ TEST(rawText, ASmallRtfIsNotClosedInItsOwnSector)
     file.insert(file.end(), last.begin(), last.end());
     const auto files = CarveAt(file, 512, 16);
     ASSERT_EQ(files.size(), 1u);
-    // Two whole sectors and the 100 bytes (or one more) plus one.
-    EXPECT_GE(files[0].size, 1024 + 100 + 1);
-    EXPECT_LE(files[0].size, 1024 + 101 + 1);
+    // Not the other data after it.
+    EXPECT_EQ(files[0].size, 298);
 }
 
 TEST(rawText, RtfBracesDecideTheDeviceSize)
@@ -342,5 +338,43 @@ TEST(rawText, PushedOutCandidatesGoToTheSizerOfTheirText)
         EXPECT_NE(info->m_pOwner, &analyser);
         EXPECT_EQ(dynamic_cast<FileUnicodeHTMAnalyser*>(info->m_pOwner) != nullptr, c.wide);
         EXPECT_EQ(dynamic_cast<FileHTMAnalyser*>(info->m_pOwner) != nullptr, !c.wide);
+    }
+}
+
+// Text documents end with their closing brace or tag and one end of line
+// whatever follows; one cut short ends where its text does.
+TEST(rawText, TextEndsWithItsClosingMarkWhateverFollows)
+{
+    REQUIRE_DOC_FIXTURES();
+    std::mt19937 rng(4);
+    DocBytes random(20000);
+    for (unsigned char& c : random)
+        c = static_cast<unsigned char>(rng());
+    std::string pdfText = "%PDF-1.4\n1 0 obj\n<< >>\nendobj\n";
+    pdfText.resize(2000, ' ');
+    const DocBytes pdf = Text(pdfText);
+    for (const char* name : {"text/t.rtf", "text/t.html"}) {
+        const DocBytes file = DocFixture(name);
+        ASSERT_GT(file.size(), 600u) << name;
+        DocBytes cut(file.begin(), file.end() - 300);
+        const struct {
+            const char* what;
+            const DocBytes& file;
+            DocBytes after;
+            long long size;
+        } cases[] = {
+            {"zeros", file, DocBytes(8192, 0), static_cast<long long>(file.size())},
+            {"random bytes", file, random, static_cast<long long>(file.size())},
+            {"the same document", file, file, static_cast<long long>(file.size())},
+            {"a PDF", file, pdf, static_cast<long long>(file.size())},
+            {"cut short, then zeros", cut, DocBytes(8192, 0), static_cast<long long>(cut.size())},
+        };
+        for (const auto& c : cases) {
+            for (unsigned int ss : {512u, 4096u}) {
+                SCOPED_TRACE(std::string(name) + ", " + c.what + " at " + std::to_string(ss));
+                const FollowedCarve carved = CarveFollowed(c.file, c.after, ss, GetRawAnalyserRows());
+                EXPECT_EQ(carved.file.size, c.size);
+            }
+        }
     }
 }

@@ -13,6 +13,7 @@
 #include "DxfAnalyser.h"
 #include "CarveBytes.h"
 #include "SearchHarness.h"
+#include "RawAnalyserTable.h"
 #include "SvgAnalyser.h"
 
 namespace {
@@ -266,6 +267,17 @@ TEST(rawSvg, TextFormsEndAtTheirClosingTag)
         EXPECT_LE(got.size, static_cast<long long>(svg.size()) + 3);
         EXPECT_EQ(got.folder, "svg");
         EXPECT_EQ(got.name.rfind(std::to_string(kStart) + "-", 0), 0u) << got.name;
+    }
+
+    // A small drawing without an XML declaration is found by its root tag.
+    const std::string bare = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10\" height=\"10\">"
+                             "<rect width=\"10\" height=\"10\" fill=\"red\"/></svg>\n";
+    for (unsigned int ss : {512u, 4096u}) {
+        SCOPED_TRACE("bare at " + std::to_string(ss));
+        const FollowedCarve got = CarveFollowed(Text(bare), Bytes(4096, 0), ss, GetRawAnalyserRows());
+        EXPECT_EQ(got.file.folder, "svg");
+        EXPECT_GE(got.file.size, static_cast<long long>(bare.size()));
+        EXPECT_LE(got.file.size, static_cast<long long>(bare.size()) + 3);
     }
 
     // A sector that ends in zeros but holds no closing tag does not end it.

@@ -289,17 +289,12 @@ TEST(rawJpegStream, EndAtABlocksEndWaitsForTheNextBlock)
             h.Prepare();
             h.BlocksFrom(0);
             const CarvedFile* f = h.FileAt(first);
-            if (zeros) {
-                ASSERT_NE(f, nullptr) << ss;
-                EXPECT_EQ(f->size, static_cast<long long>(picture.size())) << ss;
-            } else {
-                EXPECT_EQ(f, nullptr) << ss << ": ended by bytes it never saw";
-            }
+            // The scan data's end marker ends it, whatever the next block
+            // holds.
+            ASSERT_NE(f, nullptr) << ss << " zeros " << zeros;
+            EXPECT_EQ(f->size, static_cast<long long>(picture.size())) << ss << " zeros " << zeros;
             h.End();
-            // The whole-file path takes it to the end marker at the end.
-            f = h.FileAt(first);
-            ASSERT_NE(f, nullptr);
-            EXPECT_EQ(f->size, static_cast<long long>(picture.size())) << ss;
+            EXPECT_EQ(h.Files().size(), 1u);
         }
     }
 }
@@ -354,16 +349,20 @@ TEST(rawJpegStream, PicturesWithoutAnEndStopAtTheirCap)
 
 // ---- pushed-out candidates --------------------------------------------------------------
 
-// Pictures followed by random bytes never end in the stream (and these are
-// too small for a pixel estimate); the 33rd pushes the first out to the
-// whole-file path, which keeps the camera label it got while streaming and
-// names it after the model.
+// Pictures cut before their end marker and followed by random bytes never
+// end in the stream (and these are too small for a pixel estimate); the
+// next picture's header hands the first to the whole-file path, which keeps
+// the camera label it got while streaming and names it after the model.
 TEST(rawJpegStream, PushedOutCandidateKeepsItsLabel)
 {
     REQUIRE_JPEG_FIXTURES();
     const unsigned int ss = 512;
-    const Bytes tagged = JpegFixture("exif-small.jpg");
-    const Bytes small = JpegFixture("jfif-small.jpg");
+    Bytes tagged = JpegFixture("exif-small.jpg");
+    Bytes small = JpegFixture("jfif-small.jpg");
+    ASSERT_GT(tagged.size(), 2u);
+    ASSERT_GT(small.size(), 2u);
+    tagged.resize(tagged.size() - 2);
+    small.resize(small.size() - 2);
     std::vector<std::pair<long long, const Bytes*>> layout;
     long long at = 0;
     auto place = [&](const Bytes& b) {
@@ -395,3 +394,57 @@ TEST(rawJpegStream, PushedOutCandidateKeepsItsLabel)
 }
 
 }  // namespace
+
+namespace {
+
+Bytes RandomBytes(size_t n, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    Bytes b(n);
+    for (unsigned char& c : b)
+        c = static_cast<unsigned char>(rng());
+    return b;
+}
+
+}  // namespace
+
+// The scan data ends a picture at its end marker whatever follows it, also
+// progressive pictures and pictures with a thumbnail; a picture cut short
+// never runs into the file after it.
+TEST(rawJpegStream, EndsAtItsEndMarkerWhateverFollows)
+{
+    REQUIRE_JPEG_FIXTURES();
+    const Bytes next = JpegFixture("jfif-small.jpg");
+    std::string pdfText = "%PDF-1.4\n1 0 obj\n<< /Type /Catalog >>\nendobj\n";
+    pdfText.resize(3000, ' ');
+    const Bytes pdf(pdfText.begin(), pdfText.end());
+    for (const char* name : {"jfif.jpg", "progressive.jpg", "thumb.jpg", "exif-small.jpg", "canon-le.jpg"}) {
+        const Bytes picture = JpegFixture(name);
+        ASSERT_GT(picture.size(), 4000u) << name;
+        const Bytes cut(picture.begin(), picture.end() - 2000);
+        const struct {
+            const char* what;
+            const Bytes& file;
+            Bytes after;
+        } cases[] = {
+            {"zeros", picture, Bytes(20000, 0)},
+            {"random bytes", picture, RandomBytes(200000, 3)},
+            {"another picture", picture, next},
+            {"a PDF", picture, pdf},
+            {"cut short, then another picture", cut, next},
+        };
+        for (const auto& c : cases) {
+            for (unsigned int ss : {512u, 4096u}) {
+                SCOPED_TRACE(std::string(name) + ", " + c.what + " at " + std::to_string(ss));
+                const FollowedCarve carved = CarveFollowed(c.file, c.after, ss, GetRawAnalyserRows());
+                if (&c.file == &picture) {
+                    EXPECT_EQ(carved.file.size, static_cast<long long>(picture.size()));
+                } else {
+                    EXPECT_GE(carved.file.size, static_cast<long long>(cut.size()));
+                    EXPECT_LE(carved.file.size, (carved.nextSector - FollowedCarve::kFollowedStart) * ss)
+                        << "holds the next picture's head";
+                }
+            }
+        }
+    }
+}

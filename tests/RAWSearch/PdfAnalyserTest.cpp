@@ -11,6 +11,7 @@
 #include "PdfAnalyzer.h"
 #include "PdfTitleAnalyzer.h"
 #include "CarveBytes.h"
+#include "RawAnalyserTable.h"
 #include "SearchHarness.h"
 
 namespace {
@@ -84,7 +85,7 @@ TEST(rawPdfEnd, EndMarkRulesInZeroTailedSectors)
         std::string eol;
         long long extra;  // carved size minus file length
     } cases[] = {
-        {"long zero tail: 2 bytes past the mark", 30000, "\n", 1},
+        {"long zero tail: the mark and its line end", 30000, "\n", 0},
         {"CR LF line end", 30000, "\r\n", 0},
     };
     for (const auto& c : cases) {
@@ -101,34 +102,34 @@ TEST(rawPdfEnd, EndMarkRulesInZeroTailedSectors)
 
 TEST(rawPdfEnd, ShortZeroTailAndMarkAcrossTheSectorStart)
 {
-    // The file ends 12 bytes before a sector end: a zero tail of 12 bytes
-    // gives a size 4 bytes past the mark.
+    // The file ends 12 bytes before a sector end: it ends with the mark's
+    // line end, not in the zero tail.
     Bytes pdf = MakePdf(30000, kInfo, "\n");
     const size_t target = (pdf.size() / 512 + 1) * 512 - 12;
     pdf.insert(pdf.begin() + 20, target - pdf.size(), ' ');
     ASSERT_EQ(pdf.size() % 512, 500u);
     Carved got = CarveAt(pdf);
-    EXPECT_EQ(got.size, static_cast<long long>(pdf.size()) + 3);
+    EXPECT_EQ(got.size, static_cast<long long>(pdf.size()));
 
-    // The file fills its last sector to the byte: the next, all-zero sector
-    // finds the mark in the previous sector's last bytes.
+    // The file fills its last sector to the byte.
     pdf.insert(pdf.begin() + 20, 12, ' ');
     ASSERT_EQ(pdf.size() % 512, 0u);
     got = CarveAt(pdf);
-    EXPECT_EQ(got.size, static_cast<long long>(pdf.size()) + 1);
+    EXPECT_EQ(got.size, static_cast<long long>(pdf.size()));
 
-    // The mark ends 3 bytes before the 32-byte zero tail: still found.
+    // Two stray bytes after the mark's line end are not the file's.
     pdf.insert(pdf.begin() + 20, 512 - 32 - 2, ' ');
     pdf.insert(pdf.end(), 2, 'x');
     ASSERT_EQ(pdf.size() % 512, 512u - 32);
     got = CarveAt(pdf);
-    EXPECT_EQ(got.size, static_cast<long long>(pdf.size()) - 3 + 2);
+    EXPECT_EQ(got.size, static_cast<long long>(pdf.size()) - 2);
 }
 
 TEST(rawPdfEnd, EarlyMarksAndNonZeroTailsDoNotEndTheFile)
 {
-    // A complete small PDF inside the first 20480 bytes, padded with zeros
-    // to its sector end, followed by more of the same file.
+    // A "%%EOF" without a cross-reference offset before it, padded with
+    // zeros to its sector end, followed by more of the same file: only the
+    // last mark, after "startxref", ends it.
     std::string first = "%PDF-1.4\n1 0 obj <<>> endobj\n%%EOF\n";
     Bytes pdf = Text(first);
     pdf.resize(1024, 0);
@@ -136,10 +137,10 @@ TEST(rawPdfEnd, EarlyMarksAndNonZeroTailsDoNotEndTheFile)
     pdf.insert(pdf.end(), rest.begin() + 9, rest.end());
     Carved got = CarveAt(pdf);
     ASSERT_EQ(got.files, 1);
-    EXPECT_EQ(got.size, static_cast<long long>(pdf.size()) + 1);
+    EXPECT_EQ(got.size, static_cast<long long>(pdf.size()));
 
-    // A sector whose last 4 bytes are not zero never ends the file, even
-    // with a mark in it; the next zero-tailed one does.
+    // What follows the last update's "%%EOF" (blanks, then text with a mark
+    // of its own but no cross-reference offset) is not the file's.
     Bytes marked = MakePdf(30000, kInfo);
     marked.resize((marked.size() / 512 + 1) * 512, ' ');
     marked.back() = '\n';
@@ -147,7 +148,8 @@ TEST(rawPdfEnd, EarlyMarksAndNonZeroTailsDoNotEndTheFile)
     const size_t firstEnd = marked.size();
     marked.insert(marked.end(), tail.begin(), tail.end());
     got = CarveAt(marked);
-    EXPECT_EQ(got.size, static_cast<long long>(firstEnd + tail.size()) + 1);
+    EXPECT_EQ(got.size, static_cast<long long>(MakePdf(30000, kInfo).size()));
+    EXPECT_LT(got.size, static_cast<long long>(firstEnd));
 }
 
 TEST(rawPdfName, InformationNamesDatesAndLabels)
@@ -367,3 +369,48 @@ TEST(rawPdfFallback, DeviceScanFindsTheMarkOrTheNextPdf)
 }
 
 }  // namespace
+
+// A PDF ends after the "%%EOF" line of its last update whatever follows it;
+// one cut short never runs into the file after it.
+TEST(rawPdfEnd, EndsAfterItsLastUpdateWhateverFollows)
+{
+    const Bytes pdf = MakePdf(3000, kInfo);
+    // An incremental update: objects, a cross-reference section and a
+    // second "startxref" / "%%EOF".
+    Bytes updated = pdf;
+    const Bytes update = Text("8 0 obj\n<</A 1>>\nendobj\nxref\n0 1\n0000000000 65535 f \ntrailer\n<</Size 1>>\n"
+                              "startxref\n" + std::to_string(pdf.size() + 24) + "\n%%EOF\n");
+    updated.insert(updated.end(), update.begin(), update.end());
+    const Bytes cut(pdf.begin(), pdf.end() - 40);
+    std::mt19937 rng(9);
+    Bytes random(30000);
+    for (unsigned char& c : random)
+        c = static_cast<unsigned char>(rng());
+    Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0};
+    jpeg.resize(4096, 0x11);
+    const struct {
+        const char* what;
+        const Bytes& file;
+        Bytes after;
+    } cases[] = {
+        {"zeros", pdf, Bytes(30000, 0)},
+        {"random bytes", pdf, random},
+        {"another PDF", pdf, MakePdf(2000, "")},
+        {"a picture", pdf, jpeg},
+        {"text", pdf, Text(std::string(5000, 'q'))},
+        {"an update, then random bytes", updated, random},
+        {"cut short, then another PDF", cut, MakePdf(2000, "")},
+    };
+    for (const auto& c : cases) {
+        for (unsigned int ss : {512u, 4096u}) {
+            SCOPED_TRACE(std::string(c.what) + " at " + std::to_string(ss));
+            const FollowedCarve carved = CarveFollowed(c.file, c.after, ss, GetRawAnalyserRows());
+            if (&c.file != &cut) {
+                EXPECT_EQ(carved.file.size, static_cast<long long>(c.file.size()));
+            } else {
+                EXPECT_GE(carved.file.size, static_cast<long long>(cut.size()));
+                EXPECT_LE(carved.file.size, (carved.nextSector - FollowedCarve::kFollowedStart) * ss);
+            }
+        }
+    }
+}

@@ -244,3 +244,22 @@ const CarvedFile* SearchHarness::FileAt(long long start) const
     auto it = std::find_if(m_files.begin(), m_files.end(), [start](const CarvedFile& f) { return f.start == start; });
     return it == m_files.end() ? nullptr : &*it;
 }
+
+FollowedCarve CarveFollowed(const std::vector<unsigned char>& file, const std::vector<unsigned char>& after,
+                            unsigned int sectorSize, std::span<const RawAnalyserRow> rows)
+{
+    FollowedCarve out;
+    const long long ss = sectorSize;
+    const long long start = FollowedCarve::kFollowedStart;
+    out.nextSector = start + (static_cast<long long>(file.size()) + ss - 1) / ss;
+    SearchHarness h(out.nextSector + (static_cast<long long>(after.size()) + ss - 1) / ss + 40, sectorSize, rows);
+    h.Device().Put(start * ss, file);
+    h.Device().Put(out.nextSector * ss, after);
+    h.Run();
+    out.all = h.Files();
+    // Starts are counted in 512-byte units or in sectors.
+    for (const CarvedFile& f : out.all)
+        if (f.start == start * (ss / 512) || f.start == start)
+            out.file = f;
+    return out;
+}

@@ -132,3 +132,15 @@ private:
     std::unique_ptr<CRAWSearchController> m_pSearcher;
     mutable std::vector<CarvedFile> m_files;
 };
+
+// A file planted at sector kFollowedStart with other bytes from the next
+// sector on, carved by rows: the file carved at its start (size -1 when
+// none), and the sector where the bytes after it begin.
+struct FollowedCarve {
+    static constexpr long long kFollowedStart = 3;
+    CarvedFile file{"", "", -1, -1};
+    long long nextSector = 0;
+    std::vector<CarvedFile> all;
+};
+FollowedCarve CarveFollowed(const std::vector<unsigned char>& file, const std::vector<unsigned char>& after,
+                            unsigned int sectorSize, std::span<const RawAnalyserRow> rows);
