@@ -68,7 +68,7 @@ TEST_F(CliReadTest, FailuresAndUsageErrors)
         {"read IMG 131072 1", 1, "0x10e00c400000001"},             // past the end
         {"read --sector-size 4096 IMG 16384 1", 1, "0x10e00c400000001"},
         {"read IMG 36028797018963967 1", 1, "0x10e009400000005"},  // byte offset would overflow
-        {"read missing.img 0 1", 1, "cannot open"},
+        {"read missing.img 0 1", 1, "cannot be opened: No such file or directory"},
         {"read IMG 0 0", 2, "COUNT"},
         {"read IMG 0 8193", 2, "COUNT"},
         {"read IMG 0 ten", 2, "COUNT"},

@@ -22,8 +22,10 @@ int main(int argc, char** argv)
 
     // Logs of the engine go to a fresh folder, never into the build tree.
     std::string work = (std::filesystem::temp_directory_path() / "vantrel-work-XXXXXX").string();
-    if (mkdtemp(work.data()))
+    if (mkdtemp(work.data())) {
         SetAppWorkPath(work);
+        setenv("VANTREL_WORK_DIR", work.c_str(), 1);  // and of the programs tests start
+    }
     RegisterAllEngineModules();
     int rc = RUN_ALL_TESTS();
     std::error_code ec;

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "CliCommands.h"
+#include "CliMessages.h"
 #include "DeviceInfo.h"
 #include "EnumDevice.h"
 #include "StorageDevice.h"
@@ -52,13 +53,13 @@ int CliDevices(const CliOptions&)
         return CLI_OK;
     }
     if (IsResultFailure(rc))
-        return CliFail(CLI_ENGINE_ERROR, "devices: " + FormatResultCode(rc));
+        return CliFail(CLI_ENGINE_ERROR, CliDescribeResult(rc, "devices"));
 
     int diskCount = 0;
     enumerator->EnumDiskDevice(nullptr, diskCount);
     std::vector<IStorageDevice*> disks(static_cast<size_t>(diskCount));
     if (diskCount > 0 && IsResultFailure(rc = enumerator->EnumDiskDevice(disks.data(), diskCount)))
-        return CliFail(CLI_ENGINE_ERROR, "devices: " + FormatResultCode(rc));
+        return CliFail(CLI_ENGINE_ERROR, CliDescribeResult(rc, "devices"));
     disks.resize(static_cast<size_t>(diskCount));
 
     for (IStorageDevice* disk : disks) {

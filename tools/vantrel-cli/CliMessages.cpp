@@ -97,6 +97,8 @@ std::string CliResultCause(ResultCode code, int error)
         return ControllerCause(code);
     case kModuleDataRecovery:
         return RecoveryCause(code, error);
+    case kModuleEnumDevice:
+        return WithErrno("the machine's disks could not be listed (is /sys mounted?)", error);
     default:
         return error != 0 ? std::strerror(error) : "the operation failed";
     }

@@ -296,10 +296,12 @@ void CliPrintScanSummary(const CliRunView& run, const ScanDevices& devices, cons
         files += counts.files;
         folders += counts.folders;
         deleted += counts.deleted;
-        const char* volumeName = root->GetVolumeName();
-        const std::string name = Field(volumeName && *volumeName ? volumeName : root->GetFileName());
-        CliNote(std::string("found ") + CliTreeKind(static_cast<int>(root->GetSearcheType())) + " \"" + name +
-                "\" on " + where + ": " + Holds(counts));
+        // The tree builder names a tree after the scanned volume's label,
+        // "Disk" when it has none.
+        const std::string name = Field(root->GetVolumeName());
+        const std::string named = name.empty() || name == "Disk" ? std::string() : " \"" + name + "\"";
+        CliNote(std::string("found ") + CliTreeKind(static_cast<int>(root->GetSearcheType())) + named + " on " +
+                where + ": " + Holds(counts));
     }
     if (delivered.roots.size() > 1)
         CliNote(Plural(delivered.roots.size(), "tree", "trees") + " on " + where + ": " +
