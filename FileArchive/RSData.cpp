@@ -193,11 +193,16 @@ int CRSData::StartRSReplacing(const char* path)
     if (m_eMode != RS_MODE_WRITE || !path || !*path)
         return 0;
     struct stat st;
-    if (lstat(path, &st) == 0 && !S_ISREG(st.st_mode))
+    const bool exists = lstat(path, &st) == 0;
+    if (exists && !S_ISREG(st.st_mode))
         return StartRS(path, 1);
     Reset();
     for (unsigned int attempt = 0; attempt < 64; ++attempt) {
-        if (m_file.CreateNew(ReplacementName(path, attempt).c_str())) {
+        const std::string name = ReplacementName(path, attempt);
+        if (m_file.CreateNew(name.c_str())) {
+            // The result that replaces a file keeps that file's permissions.
+            if (exists)
+                chmod(name.c_str(), st.st_mode & 07777);
             m_strTarget = path;
             return 1;
         }

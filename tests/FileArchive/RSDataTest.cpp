@@ -824,8 +824,12 @@ TEST(RSDataChecksums, ReplacingLeavesTheTargetUntilCommitted)
     EXPECT_EQ(ReadFileBytes(path), before);
     EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"r.rsf"});
 
-    // Committed: the new file takes the name.
+    // Committed: the new file takes the name, and the old one's permissions.
+    ASSERT_EQ(chmod(path.c_str(), 0640), 0);
     WriteChecked(path, {{kIdKind, "new"}});
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(ReadFrame(path, kIdKind), "new");
     EXPECT_EQ(Check(path).eState, RS_INTEGRITY_SOUND);
     EXPECT_EQ(FilesIn(dir.path()), std::vector<std::string>{"r.rsf"});
