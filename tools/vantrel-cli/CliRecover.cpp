@@ -1,5 +1,7 @@
 #include "CliRecover.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -7,8 +9,6 @@
 #include <string>
 #include <unordered_set>
 #include <vector>
-
-#include <sys/stat.h>
 
 #include "BridgeUtil.h"
 #include "DataRecovery.h"
