@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <iterator>
 #include <sstream>
@@ -25,6 +26,25 @@ std::string RunCli(const TempDir& dir, const std::string& image, const std::stri
             Quote(dir / "err.txt") + ")");
     EXPECT_EQ(FileDigest(image), before) << "the run changed " << image;
     return ReadFileBytes(dir / "out.txt");
+}
+
+// Recovers with vantrel-cli; files of partial (names below their volume's
+// root) must be reported incomplete, with exit status 1, and nothing else.
+void RecoverCli(const TempDir& dir, const std::string& image, const std::string& args,
+                const std::set<std::string>& partial)
+{
+    const std::string before = FileDigest(image);
+    const std::string status = RunTool("(" + std::string(VANTREL_CLI) + " " + args + " > " + Quote(dir / "out.txt") +
+                                       " 2> " + Quote(dir / "err.txt") + "; echo $?)");
+    EXPECT_EQ(FileDigest(image), before) << "the run changed " << image;
+    const std::string err = ReadFileBytes(dir / "err.txt");
+    EXPECT_EQ(std::atoi(status.c_str()), partial.empty() ? 0 : 1)
+        << err.substr(err.size() - std::min<size_t>(err.size(), 2000));
+    for (const std::string& name : partial)
+        EXPECT_NE(err.find("/" + name + ": incomplete, "), std::string::npos) << name;
+    const std::string summary =
+        partial.empty() ? ", 0 failed\n" : "; " + std::to_string(partial.size()) + " incomplete: ";
+    EXPECT_NE(err.find(summary), std::string::npos) << summary;
 }
 
 // "path\tsize\tdeleted\tis_dir" of every tree-33 line.
@@ -96,12 +116,12 @@ TEST(exfat_deep_cli, DiskVariantsListAndRecover)
         EXPECT_TRUE(deep == quick) << Difference(deep, quick);
 
         const std::string out = dir / (std::string("out-") + variant);
-        RunCli(dir, image, "scan --deep-disk " + Quote(image) + " --recover " + Quote(out));
-        const std::string root = TreeRootUnder(out, "top");
-        EXPECT_EQ(TreeRootUnder(out, "pics"), root) << "both volumes under one tree";
         // Without FAT evidence D.txt keeps its first cluster only.
         const std::set<std::string> partial =
             std::string(variant) == "p1-both" ? std::set<std::string>{"D.txt"} : std::set<std::string>{};
+        RecoverCli(dir, image, "scan --deep-disk " + Quote(image) + " --recover " + Quote(out), partial);
+        const std::string root = TreeRootUnder(out, "top");
+        EXPECT_EQ(TreeRootUnder(out, "pics"), root) << "both volumes under one tree";
         ExpectRecovered(root, "ex-disk-p1.sha256", partial);
         ExpectRecovered(root, "ex-disk-p2.sha256", {});
         for (const char* deleted : {"trash me/t1.txt", "trash me/t4.txt", "lost.txt"})
@@ -126,7 +146,7 @@ TEST(exfat_deep_cli, QuickImageAsVolume)
     }
     EXPECT_EQ(contig, 121u);
 
-    RunCli(dir, image, "scan --deep --offset 0 " + Quote(image) + " --recover " + Quote(dir / "outq"));
+    RecoverCli(dir, image, "scan --deep --offset 0 " + Quote(image) + " --recover " + Quote(dir / "outq"), {"S.txt"});
     ExpectRecovered(TreeRootUnder(dir / "outq", "contig"), "ex-quick.sha256", {"S.txt"});
 }
 

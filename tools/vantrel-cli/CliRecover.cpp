@@ -13,8 +13,6 @@
 #include <utility>
 #include <vector>
 
-#include <sys/stat.h>
-
 #include "BridgeUtil.h"
 #include "CliMessages.h"
 #include "CliProgress.h"
