@@ -43,7 +43,7 @@ void RecoverCli(const TempDir& dir, const std::string& image, const std::string&
     for (const std::string& name : partial)
         EXPECT_NE(err.find("/" + name + ": incomplete, "), std::string::npos) << name;
     const std::string summary =
-        partial.empty() ? ", 0 failed\n" : "; " + std::to_string(partial.size()) + " incomplete: ";
+        partial.empty() ? ", 0 failed (" : "; " + std::to_string(partial.size()) + " incomplete: ";
     EXPECT_NE(err.find(summary), std::string::npos) << summary;
 }
 
