@@ -328,9 +328,14 @@ void CRAWSearchController::EndAsBeforeZeros(CRawFileInfo* info, long long sector
     blank.dwLeadingZero = 4;
     blank.dwTrailingZero = 32;
     blank.pNewCandidate = nullptr;
+    // The block memory holds the other file's bytes: none are offered.
+    blank.pBlockBase = nullptr;
     for (long long k = 0; k < 2 && info->m_llSize == 0; ++k)
         if (info->CalcRawSize(zeros.data() + k * m_iSectorSize, m_iSectorSize, sectorNumber + k, blank) == 1)
             break;
+    // Zeros it never held cannot place its end past the header.
+    if (info->m_llSize > info->m_llHeaderBound)
+        info->m_bExactEnd = false;
 }
 
 bool CRAWSearchController::HeldAsOwnRecord(unsigned int analyserId, long long sectorNumber,
