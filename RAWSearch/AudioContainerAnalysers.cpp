@@ -135,9 +135,10 @@ int FileMIDAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device)
             break;
         pos = next;
     }
-    // Whatever follows the last track in its sector is kept with it.
-    const unsigned long long ss = reader.SectorSize();
-    info.m_llSize = static_cast<long long>((pos + ss - 1) / ss * ss);
+    // The chunk lengths give the end: nothing after the last track is the
+    // file's.
+    info.m_llSize = static_cast<long long>(pos);
+    info.m_bExactEnd = true;
     return 1;
 }
 

@@ -321,19 +321,21 @@ void CRAWSearchController::FeedOpenCandidates(unsigned char* sector, long long s
 void CRAWSearchController::EndAsBeforeZeros(CRawFileInfo* info, long long sectorNumber,
                                             const CRawFileInfo::SearchContext& context)
 {
-    // Nobody sizes it later: it ends as it would before zeros, fed two
-    // zero sectors in the header's place; failing that, it keeps every
-    // byte before the header.
+    // It ends as it would before zeros, fed two zero sectors in the
+    // header's place.
     std::vector<unsigned char> zeros(static_cast<size_t>(m_iSectorSize) * 2 + kBufferSlack, 0);
     CRawFileInfo::SearchContext blank = context;
     blank.dwLeadingZero = 4;
     blank.dwTrailingZero = 32;
     blank.pNewCandidate = nullptr;
+    // The block memory holds the other file's bytes: none are offered.
+    blank.pBlockBase = nullptr;
     for (long long k = 0; k < 2 && info->m_llSize == 0; ++k)
         if (info->CalcRawSize(zeros.data() + k * m_iSectorSize, m_iSectorSize, sectorNumber + k, blank) == 1)
             break;
-    if (info->m_llSize == 0)
-        info->m_llSize = info->m_llHeaderBound;
+    // Zeros it never held cannot place its end past the header.
+    if (info->m_llSize > info->m_llHeaderBound)
+        info->m_bExactEnd = false;
 }
 
 bool CRAWSearchController::HeldAsOwnRecord(unsigned int analyserId, long long sectorNumber,
@@ -366,8 +368,10 @@ void CRAWSearchController::EndOpenAtHeader(long long sectorNumber, CRawFileInfo:
         m_listPending.erase(pending);
         info->m_llHeaderBound = (sectorNumber - info->m_llStartSector) * m_iSectorSize;
         info->WillBeRemove(const_cast<unsigned char*>(last), last ? sectorNumber - 1 : -1);
-        if (info->m_llSize == 0 && !info->m_pOwner)
+        if (info->m_llSize == 0)
             EndAsBeforeZeros(info, sectorNumber, context);
+        if (info->m_llSize == 0 && !info->m_pOwner)
+            info->m_llSize = info->m_llHeaderBound;
         if (info->m_llSize == 0 && info->m_pOwner) {
             InsertWait(info);
         } else {
@@ -406,6 +410,9 @@ void SizeThroughOwner(CRawFileInfo* info, IStorageDevice* device)
         return;
     if (!info->m_pOwner->GetRawFileSize(*info, device))
         info->m_llSize = 0;
+    // Ended by another file's header: it keeps its bytes before that header.
+    if (info->m_llSize == 0)
+        info->m_llSize = info->m_llHeaderBound;
 }
 
 }  // namespace

@@ -70,7 +70,7 @@ private:
     // A header at sectorNumber ends every open candidate that has no size
     // yet and does not hold that sector.
     void EndOpenAtHeader(long long sectorNumber, CRawFileInfo::SearchContext& context, CRawFileInfo* newCandidate);
-    // A candidate ended by a header that nobody can size afterwards.
+    // A candidate ended by a header, without a size yet.
     void EndAsBeforeZeros(CRawFileInfo* info, long long sectorNumber, const CRawFileInfo::SearchContext& context);
     bool HeldAsOwnRecord(unsigned int analyserId, long long sectorNumber,
                          const CRawFileInfo::SearchContext& context);

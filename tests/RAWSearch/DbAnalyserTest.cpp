@@ -162,6 +162,21 @@ TEST(DbSqlite, AValidPageCountEndsTheFileWhateverFollows)
     }
 }
 
+TEST(DbSqlite, AValidPageCountEndsItThroughTheSearcher)
+{
+    Bytes file = SqliteFile({{0x0D, 0, 0, 0, 1}, {0x0D, 0, 0, 0, 1}, {0x0D, 0, 0, 0, 1}});
+    Put32(file, 24, 2, false);
+    Put32(file, 92, 2, false);
+    Bytes jpeg = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0};
+    jpeg.resize(2048, 0x11);
+    for (const Bytes& after : {Bytes(4096, 0), NonZero(4096, 5), jpeg}) {
+        for (unsigned int ss : {512u, 4096u}) {
+            const FollowedCarve carved = CarveFollowed(file, after, ss, GetRawAnalyserRows());
+            EXPECT_EQ(carved.file.size, static_cast<long long>(file.size())) << ss << " " << int(after[0]);
+        }
+    }
+}
+
 TEST(DbSqlite, SchemaCellTellsMuseFromSketch)
 {
     // First cell at 1000: UTF-16 "tableactiveactive" 10 bytes in; the cell
