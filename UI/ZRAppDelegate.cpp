@@ -34,6 +34,10 @@ QString Text(const char* key) { return Bundle::LocalizedString(QString::fromLati
 // guide pages: they are the about page.
 constexpr char kProductPageKey[] = "AboutURL";
 
+// The menu button sits just right of the three window buttons, where no
+// window puts a control of its own.
+constexpr int kMenuButtonLeft = 76;
+
 int VersionNumber(const QVariant& value)
 {
     bool ok = false;
@@ -128,7 +132,7 @@ void ZRAppDelegate::attachApplicationMenu(TCImageWindow* window)
 void ZRAppDelegate::placeApplicationMenuButton(QWidget* bar)
 {
     if (auto* button = bar->findChild<QToolButton*>(QStringLiteral("applicationMenuButton")))
-        button->move(bar->width() - button->width() - 8, 2);
+        button->move(kMenuButtonLeft, 2);
 }
 
 ZRAppDelegate::~ZRAppDelegate()
