@@ -344,8 +344,11 @@ ResultCode ZRUIController::DoRecovery(const void* selection, const QString& fold
         return kZRUIControllerNoRecoveryTarget;
     ZRUIRecovery& recovery = ZRUIRecovery::instance();
     // A stopped recovery's worker may still be leaving (it reports "not
-    // running" as soon as the stop is asked): it is given a few seconds.
-    for (int wait = 0; wait < 50 && !ReadyToStart(recovery, g_iRecoveryWorkers); ++wait)
+    // running" as soon as the stop is asked): it is given a few seconds. A
+    // recovery that still runs is refused at once.
+    for (int wait = 0; wait < 50 && recovery.GetStatus() == OPERATION_STATUS_STOP &&
+                       !ReadyToStart(recovery, g_iRecoveryWorkers);
+         ++wait)
         usleep(100 * 1000);
     if (!ReadyToStart(recovery, g_iRecoveryWorkers))
         return kZRUIControllerRecoveryBusy;

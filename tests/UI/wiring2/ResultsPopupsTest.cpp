@@ -325,7 +325,7 @@ TEST_F(ResultsOfPictures, AFolderUnderRawFilesIsClickedAfterASaveAndADeepScan)
     SaveThroughTheButton(QString::fromStdString(dir.path() + "/result.rsf"));
     // The deep-scan button's action, which starts the deep scan in a moment.
     window->deepSrcanButtonAction();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return ZRUIController::IsDeepScan(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ZRUIController::IsDeepScan(); }, kScanWaitMs));
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return !ZRUIController::IsScanRunning() && !window->recovertyButton->isHidden(); }, kScanWaitMs));
     ASSERT_EQ(window->selectTypeCount(), ZRDeletailWindowController::kTreePath);
