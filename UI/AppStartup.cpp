@@ -46,6 +46,16 @@ void ApplyStoredLanguage()
         Bundle::SetLanguage(languages.first());
 }
 
+void ApplyApplicationTitle()
+{
+    // Every window without a title of its own (and the window list of the
+    // desktop) shows the product's name in the chosen language, not the
+    // program file's name.
+    const QString title = Bundle::LocalizedString(QStringLiteral("WINDOW_TOP_TITLE"));
+    if (!title.isEmpty())
+        QGuiApplication::setApplicationDisplayName(title);
+}
+
 void MyTimerCallback()
 {
     // The system's login manager keeps the machine awake while we hold an

@@ -17,6 +17,8 @@ void PrepareApplicationObject();
 void setCurLanguage(const char* code);
 // Without an argument the stored preference, if any, picks the texts.
 void ApplyStoredLanguage();
+// The application's shown name: the localized "WINDOW_TOP_TITLE".
+void ApplyApplicationTitle();
 
 // A repeating 30-second timer on the main thread whose callback keeps the
 // machine from idling to sleep while the program runs.

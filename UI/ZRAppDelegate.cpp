@@ -2,10 +2,12 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QToolButton>
 
 #include "AppStartup.h"
 #include "BundleResources.h"
@@ -15,6 +17,7 @@
 #include "ZRAboutWindowController.h"
 #include "ZRLinkUrl.h"
 #include "ZRRootEngine.h"
+#include "TCImageWindow.h"
 #include "ZRRootWindowController.h"
 
 namespace {
@@ -30,6 +33,10 @@ QString Text(const char* key) { return Bundle::LocalizedString(QString::fromLati
 // The link table has no entries of their own for the product, support and
 // guide pages: they are the about page.
 constexpr char kProductPageKey[] = "AboutURL";
+
+// The menu button sits just right of the three window buttons, where no
+// window puts a control of its own.
+constexpr int kMenuButtonLeft = 76;
 
 int VersionNumber(const QVariant& value)
 {
@@ -71,7 +78,61 @@ ZRAppDelegate::ZRAppDelegate(QObject* parent) : QObject(parent)
     m_help = m_menuBar->addMenu(QString());
     m_onlineHelp = m_help->addAction(QString(), this, [this] { onlineHelpAction(); });
     m_supportCenter = m_help->addAction(QString(), this, [this] { supportCenterAction(); });
+    // The menu of the title-bar button of the main windows: a menu bar of
+    // its own shows on no Linux desktop (it has no window).
+    m_windowMenu = std::make_unique<QMenu>();
+    m_windowMenu->addAction(m_about);
+    m_windowMenu->addAction(m_checkUpdate);
+    m_windowMenu->addSeparator();
+    m_windowMenu->addMenu(m_aWindow);
+    m_windowMenu->addMenu(m_help);
+    m_windowMenu->addSeparator();
+    m_windowMenu->addAction(m_exit);
     awakeFromNib();
+    if (qApp)
+        qApp->installEventFilter(this);
+}
+
+bool ZRAppDelegate::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Show) {
+        auto* window = qobject_cast<TCImageWindow*>(watched);
+        if (window && window->property(kTCApplicationMenuProperty).toBool())
+            attachApplicationMenu(window);
+    } else if (event->type() == QEvent::Resize && watched->property("applicationMenuHost").toBool()) {
+        placeApplicationMenuButton(static_cast<QWidget*>(watched));
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void ZRAppDelegate::attachApplicationMenu(TCImageWindow* window)
+{
+    QWidget* bar = window->titleBarView();
+    if (!bar || bar->findChild<QToolButton*>(QStringLiteral("applicationMenuButton")))
+        return;
+    auto* button = new QToolButton(bar);
+    button->setObjectName(QStringLiteral("applicationMenuButton"));
+    button->setIcon(QIcon(Bundle::ImageNamed(QStringLiteral("menu"))));
+    button->setIconSize(QSize(16, 16));
+    button->setAutoRaise(true);
+    button->setPopupMode(QToolButton::InstantPopup);
+    button->setMenu(m_windowMenu.get());
+    button->setToolTip(Text("MENU_HELP"));
+    button->setFixedSize(26, 18);
+    button->show();
+    bar->setProperty("applicationMenuHost", true);
+    bar->installEventFilter(this);
+    placeApplicationMenuButton(bar);
+    // The shortcuts (Quit among them) work wherever the window has focus.
+    for (QAction* action : {m_exit, m_about, m_minimize})
+        if (!window->actions().contains(action))
+            window->addAction(action);
+}
+
+void ZRAppDelegate::placeApplicationMenuButton(QWidget* bar)
+{
+    if (auto* button = bar->findChild<QToolButton*>(QStringLiteral("applicationMenuButton")))
+        button->move(kMenuButtonLeft, 2);
 }
 
 ZRAppDelegate::~ZRAppDelegate()

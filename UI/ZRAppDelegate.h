@@ -16,6 +16,7 @@
 class QAction;
 class QMenu;
 class QMenuBar;
+class TCImageWindow;
 struct Notification;
 
 class ZRAppDelegate : public QObject {
@@ -33,6 +34,8 @@ public:
     ~ZRAppDelegate() override;
 
     QMenuBar* menuBar() const { return m_menuBar.get(); }
+    // The menu behind the title-bar button.
+    QMenu* windowMenu() const { return m_windowMenu.get(); }
     QMenu* aWindow() const { return m_aWindow; }
     QMenu* help() const { return m_help; }
     QAction* about() const { return m_about; }
@@ -69,12 +72,18 @@ public:
     // Back home from the results window: a new root window replaces the old.
     void showNewRootWindow();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void attachApplicationMenu(TCImageWindow* window);
+    void placeApplicationMenuButton(QWidget* bar);
     // Brings the program's window to the front after a modal window.
     void activateApplication();
 
     QPointer<ZRRootWindowController> m_rootWindowCon;
     std::unique_ptr<QMenuBar> m_menuBar;
+    std::unique_ptr<QMenu> m_windowMenu;
     QMenu* m_aWindow = nullptr;
     QMenu* m_help = nullptr;
     QMenu* m_appMenu = nullptr;

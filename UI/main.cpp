@@ -24,6 +24,7 @@ int main(int argc, char** argv)
         setCurLanguage(argv[1]);
     else
         ApplyStoredLanguage();
+    ApplyApplicationTitle();
     PreventSleep();
 
     ZRAppDelegate delegate;

@@ -21,6 +21,7 @@ QColor CNGridViewPalette::itemBackgroundHoverColor() { return QColor::fromRgbF(0
 QColor CNGridViewPalette::itemBackgroundSelectionColor() { return QColor::fromRgbF(0, 0, 0, 0.25f); }
 QColor CNGridViewPalette::itemSelectionRingColor() { return QColor::fromRgbF(0.346f, 0.531f, 0.792f, 1.0f); }
 QColor CNGridViewPalette::itemTitleColor() { return QColor::fromRgbF(0.196f, 0.2f, 0.2f, 1.0f); }
+QColor CNGridViewPalette::itemTitleBackgroundColor() { return QColor(236, 236, 236); }
 QColor CNGridViewPalette::itemTitleShadowColor() { return QColor::fromRgbF(1, 1, 1, 0.8f); }
 QColor CNGridViewPalette::selectionFrameColor() { return QColor::fromRgbF(0.5f, 0.5f, 0.5f, 1.0f); }
 
@@ -176,6 +177,12 @@ void CNGridViewItem::initProperties()
     font.setPixelSize(11);
     label->setFont(font);
     label->setAutoFillBackground(true);
+    // The control colour behind the name and the tile's title colour on it:
+    // fixed, so that no platform palette can give both the same colour.
+    QPalette colours = label->palette();
+    colours.setColor(QPalette::Window, CNGridViewPalette::itemTitleBackgroundColor());
+    colours.setColor(QPalette::WindowText, CNGridViewPalette::itemTitleColor());
+    label->setPalette(colours);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->setTextInteractionFlags(Qt::NoTextInteraction);
     m_titleLabel = label;

@@ -34,6 +34,7 @@ public:
     static QColor itemBackgroundSelectionColor();
     static QColor itemSelectionRingColor();
     static QColor itemTitleColor();
+    static QColor itemTitleBackgroundColor();
     static QColor itemTitleShadowColor();
     static QColor selectionFrameColor();
 };

@@ -631,7 +631,10 @@ void ZRTableView::mousePressEvent(QMouseEvent* event)
     }
     ZRTableColumn* column = m_columns[static_cast<size_t>(index.column())].get();
     ZRCell* cell = column->dataCell();
-    if (askShouldEdit(column, index)) {
+    // A button cell (a check box) tracks its own clicks whatever the delegate
+    // says about editing, which concerns text; other cells act only where
+    // editing is allowed.
+    if (dynamic_cast<ZRButtonCell*>(cell) || askShouldEdit(column, index)) {
         prepareCell(cell, column, index);
         const unsigned hit = cell->hitTestForEvent(QPointF(pos), QRectF(visualRect(index)), viewport());
         if (hit & ZRCellHitTrackableArea) {
@@ -643,8 +646,19 @@ void ZRTableView::mousePressEvent(QMouseEvent* event)
             return;
         }
     }
-    if (askShouldSelect(index))
-        selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    // The delegate may reload the view while it decides (a click on a tree
+    // node refills the lists and the trees), which frees every index taken
+    // before: the clicked row is found again by its item (or row) after.
+    void* clickedItem = m_model->itemFor(index);
+    const int clickedRow = m_clickedRow;
+    const QPersistentModelIndex kept(index);
+    if (askShouldSelect(index)) {
+        QModelIndex target = kept;
+        if (!target.isValid())
+            target = m_model->isOutline() ? m_model->indexForItem(clickedItem) : indexForRow(clickedRow);
+        if (target.isValid())
+            selectionModel()->setCurrentIndex(target, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
     if (m_action)
         m_action();
     event->accept();

@@ -310,6 +310,11 @@ def g_preview(cv, s, c):
                     rounded(s * .76, s * .3, s * .92, s * .7, s * .03)), c)
 
 
+def g_grid(cv, s, c):
+    cv.shape(any_of(*[rounded(s * x, s * y, s * (x + .3), s * (y + .3), s * .04)
+                      for x in (.15, .55) for y in (.15, .55)]), c)
+
+
 def g_trash(cv, s, c):
     cv.shape(any_of(rounded(s * .2, s * .22, s * .8, s * .3, 0),
                     rounded(s * .4, s * .12, s * .6, s * .24, s * .03),
@@ -448,11 +453,15 @@ for n, (glyph, color) in enumerate([
         (g_clock, GLYPH), (g_calendar, (120, 160, 230)), (g_other, (130, 138, 160))]):
     icon(f"{n}IconImage", 16, glyph, color)
 
-# View switcher segments: list and preview, focused and idle.
+# View switcher segments: list, preview and grid, focused and idle.
 icon("list_focus", 16, g_list, WHITE)
 icon("list_no_hover", 16, g_list, (120, 128, 150))
 icon("preview_focus", 16, g_preview, WHITE)
 icon("preview_no_hover", 16, g_preview, (120, 128, 150))
+icon("grid_focus", 16, g_grid, WHITE)
+icon("grid_no_hover", 16, g_grid, (120, 128, 150))
+# The application menu's button in the title bar.
+icon("menu", 16, g_list, GLYPH)
 
 # Share buttons: plain coloured discs (the button's tool tip names the place).
 add("facebook", 24, 24, lambda cv: cv.shape(circle(12, 12, 11.5), (59, 89, 152)))

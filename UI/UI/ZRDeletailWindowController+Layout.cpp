@@ -4,6 +4,7 @@
 #include <QAbstractButton>
 #include <QButtonGroup>
 #include <QHeaderView>
+#include <QIcon>
 #include <QLabel>
 #include <QSplitter>
 #include <QToolButton>
@@ -394,6 +395,20 @@ void ZRDeletailWindowController::changeSelectCountLabelPos()
         setLabelFrame(selectFilesLabel, 0, 30, 550, 15);
 }
 
+void ZRDeletailWindowController::showSegmentImages()
+{
+    // Each mode's picture: the focused one for the shown mode, the idle one
+    // for the others.
+    static const char* const kImages[3][2] = {
+        {"list_focus", "list_no_hover"}, {"preview_focus", "preview_no_hover"}, {"grid_focus", "grid_no_hover"}};
+    auto* group = segment ? segment->findChild<QButtonGroup*>() : nullptr;
+    if (!group)
+        return;
+    for (int i = 0; i < 3; ++i)
+        if (QAbstractButton* b = group->button(i))
+            b->setIcon(QIcon(Bundle::ImageNamed(QString::fromLatin1(kImages[i][i == m_selectSegmentCount ? 0 : 1]))));
+}
+
 void ZRDeletailWindowController::segmentSelect(int64_t mode)
 {
     if (mode < kViewList || mode > kViewGrid)
@@ -402,6 +417,7 @@ void ZRDeletailWindowController::segmentSelect(int64_t mode)
     if (auto* group = segment->findChild<QButtonGroup*>())
         if (QAbstractButton* b = group->button(static_cast<int>(mode)))
             b->setChecked(true);
+    showSegmentImages();
     showNoValueNote();
     refashDetailPageData();
 }

@@ -167,8 +167,13 @@ void ZRDeletailWindowController::alertEnded_eContext(int code)
 
 void ZRDeletailWindowController::alertEnded_noSpaceContext(int code)
 {
+    // The default button chooses another folder (a new panel in a moment, as
+    // after the same-device sheet); the alternate one goes on into this
+    // folder all the same.
     if (code == kSheetAlternate)
         startRecovery();
+    else if (code == kSheetDefault)
+        QTimer::singleShot(500, this, [this] { recovrtyButtonClick(); });
 }
 
 void ZRDeletailWindowController::releaseRecoveryProgressWindow()
@@ -227,6 +232,12 @@ void ZRDeletailWindowController::recoveryAction()
         if (m_releaseProgressAfterModal) {
             m_releaseProgressAfterModal = false;
             delete window;
+        } else if (m_recoveryProgressWindow == window && m_bridge->IsRecoveryRunning()) {
+            // The user closed the window itself while the recovery runs or
+            // waits for room (a full destination pauses it): that is a stop,
+            // or the paused recovery would hold the engine for good and no
+            // later recovery could start.
+            stopButtonAction(2);
         }
         if (aWindow)
             aWindow->activateWindow();

@@ -166,6 +166,7 @@ void ZRDeletailWindowController::buildWindow()
     auto* window = new TCImageWindow(QRect(0, 0, kWindowWidth, kWindowHeight - 22));
     aWindow = window;
     aWindow->setObjectName("ZRDeletailWindowController");
+    aWindow->setProperty(kTCApplicationMenuProperty, true);
     window->setTitleBarHeight(kTitleBarHeight);
     window->setTrafficLightButtonsLeftMargin(13);
     window->setTopButtonMoveUp(35);
@@ -259,10 +260,13 @@ void ZRDeletailWindowController::buildWindow()
         auto* b = new QToolButton(segment);
         b->setCheckable(true);
         b->setChecked(i == 0);
-        b->setText(QString::number(i));
+        b->setAutoRaise(true);
+        b->setIconSize(QSize(16, 16));
+        b->setFixedSize(28, 22);
         modes->addButton(b, i);
         sl->addWidget(b);
     }
+    showSegmentImages();
     sl->addStretch(1);
     connect(modes, &QButtonGroup::idClicked, this, [this](int id) { segmentSelect(id); });
     rl->addWidget(segment);
@@ -801,6 +805,7 @@ void ZRDeletailWindowController::deepSrcanButtonAction()
     if (auto* group = segment->findChild<QButtonGroup*>())
         if (QAbstractButton* first = group->button(0))
             first->setChecked(true);
+    showSegmentImages();
     tableScrollView->show();
     tableView->show();
     coverFlower->hide();
@@ -905,23 +910,38 @@ void ZRDeletailWindowController::alertEnded1_bContext1(int code)
 // ---- sheets --------------------------------------------------------------------------
 
 namespace {
-// Each sheet: the stem of its text keys (_TITLE, _YES_BUTTON, _NO_BUTTON,
-// _NODE; none for the literal detach texts) and the handler of its end.
+// Each sheet: the keys of its message, default button, alternate button
+// (none for a one-button sheet) and informative text (none at all for the
+// literal detach texts), and the handler of its end.
 struct SheetInfo {
     ZRDeletailWindowController::SheetKind kind;
-    const char* stem;
+    const char* title;
+    const char* yes;
+    const char* no;
+    const char* node;
     void (ZRDeletailWindowController::*end)(int code);
 };
 using Kind = ZRDeletailWindowController::SheetKind;
 const SheetInfo kSheets[] = {
-    {Kind::StopScan, "PAGE_FOUR_SCAN_STOP", &ZRDeletailWindowController::alertEnded_bContext},
-    {Kind::CloseWindow, "PAGE_FOUR_SCAN_STOP", &ZRDeletailWindowController::alertEnded_closeWindowContext},
-    {Kind::BackHome, "PAGE_FOUR_SCAN_BACKHOME", &ZRDeletailWindowController::alertEnded_aContext},
-    {Kind::DeviceDetached, nullptr, &ZRDeletailWindowController::alertEnded1_bContext1},
-    {Kind::NoAccess, "PAGE_FOUR_RECOVERY_NO_COMPETENCE", &ZRDeletailWindowController::alertEnded_competenceContext},
-    {Kind::SameDevice, "PAGE_FOUR_SAVE_SAME_PATH", &ZRDeletailWindowController::alertEnded_eContext},
-    {Kind::NoSpace, "PAGE_FOUR_RECOVERY_NO_SPACE", &ZRDeletailWindowController::alertEnded_noSpaceContext},
+    {Kind::StopScan, "PAGE_FOUR_SCAN_STOP_TITLE", "PAGE_FOUR_SCAN_STOP_YES_BUTTON", "PAGE_FOUR_SCAN_STOP_NO_BUTTON",
+     "PAGE_FOUR_SCAN_STOP_NODE", &ZRDeletailWindowController::alertEnded_bContext},
+    {Kind::CloseWindow, "PAGE_FOUR_SCAN_STOP_TITLE", "PAGE_FOUR_SCAN_STOP_YES_BUTTON",
+     "PAGE_FOUR_SCAN_STOP_NO_BUTTON", "PAGE_FOUR_SCAN_STOP_NODE",
+     &ZRDeletailWindowController::alertEnded_closeWindowContext},
+    {Kind::BackHome, "PAGE_FOUR_SCAN_BACKHOME_TITLE", "PAGE_FOUR_SCAN_BACKHOME_YES_BUTTON",
+     "PAGE_FOUR_SCAN_BACKHOME_NO_BUTTON", "PAGE_FOUR_SCAN_BACKHOME_NODE",
+     &ZRDeletailWindowController::alertEnded_aContext},
+    {Kind::DeviceDetached, nullptr, nullptr, nullptr, nullptr, &ZRDeletailWindowController::alertEnded1_bContext1},
+    {Kind::NoAccess, "PAGE_FOUR_RECOVERY_NO_COMPETENCE_TITLE", "PAGE_FOUR_RECOVERY_NO_COMPETENCE_YES_BUTTON", nullptr,
+     "PAGE_FOUR_RECOVERY_NO_COMPETENCE_NODE", &ZRDeletailWindowController::alertEnded_competenceContext},
+    {Kind::SameDevice, "PAGE_FOUR_SAVE_SAME_PATH_TITLE", "PAGE_FOUR_SAVE_SAME_PATH_YES_BUTTON",
+     "PAGE_FOUR_SAVE_SAME_PATH_NO_BUTTON", "PAGE_FOUR_SAVE_SAME_PATH_NODE",
+     &ZRDeletailWindowController::alertEnded_eContext},
+    {Kind::NoSpace, "PAGE_FOUR_RECOVERY_NO_SPACE_TITLE", "PAGE_FOUR_RECOVERY_NO_SPACE_YES_BUTTON",
+     "PAGE_FOUR_RECOVERY_NO_SPACE_NO_BUTTON", "PAGE_FOUR_RECOVERY_NO_SPACE_NODE",
+     &ZRDeletailWindowController::alertEnded_noSpaceContext},
 };
+QString SheetText(const char* key) { return key ? Bundle::LocalizedString(QString::fromLatin1(key)) : QString(); }
 const SheetInfo* FindSheet(Kind kind)
 {
     for (const SheetInfo& info : kSheets)
@@ -941,22 +961,21 @@ void ZRDeletailWindowController::showSheet(SheetKind kind)
     box->setWindowModality(Qt::WindowModal);
     box->setIconPixmap(Bundle::ImageNamed("warning_b"));
     const SheetInfo* info = FindSheet(kind);
-    const QString stem = info && info->stem ? QString::fromLatin1(info->stem) : QString();
     QString message, yes, no, note;
     if (kind == SheetKind::DeviceDetached) {
         message = QStringLiteral("Message");
         yes = QStringLiteral("OK");
         note = QStringLiteral("The usb device is detatched!");
-    } else if (!stem.isEmpty()) {
-        message = Bundle::LocalizedString(stem + "_TITLE");
-        yes = Bundle::LocalizedString(stem + "_YES_BUTTON");
-        no = Bundle::LocalizedString(stem + "_NO_BUTTON");
-        note = Bundle::LocalizedString(stem + "_NODE");
+    } else if (info) {
+        message = SheetText(info->title);
+        yes = SheetText(info->yes);
+        no = SheetText(info->no);
+        note = SheetText(info->node);
     }
     box->setText(message);
     box->setInformativeText(note);
     QPushButton* defaultButton = box->addButton(yes, QMessageBox::AcceptRole);
-    if (kind != SheetKind::DeviceDetached && kind != SheetKind::NoAccess)
+    if (info && info->no)
         box->addButton(no, QMessageBox::RejectRole);
     box->setDefaultButton(defaultButton);
     connect(box, &QMessageBox::buttonClicked, this, [this, box, defaultButton](QAbstractButton* clicked) {

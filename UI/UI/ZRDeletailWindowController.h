@@ -233,6 +233,8 @@ public:
     int64_t selectTypeCount() const { return m_selectTypeCount; }
     int64_t selectSegmentCount() const { return m_selectSegmentCount; }
     void segmentSelect(int64_t mode);
+    // The view-mode switch's pictures for the shown mode.
+    void showSegmentImages();
     ZRDeletailCoverFlow* coverFlow() const { return m_coverFlow.get(); }
     const ZRNodeArray& allDiskArr() const { return m_allDiskArr; }
     const ZRNodeArray& allTypeArr() const { return m_allTypeArr; }
@@ -264,6 +266,8 @@ public:
     QString lastSearchStr() const { return m_lastSearchStr; }
     SheetKind currentSheetKind() const { return m_sheetKind; }
     QMessageBox* currentSheet() const { return m_sheet; }
+    // Opens the sheet of that kind on the window (its texts from the table).
+    void showSheet(SheetKind kind);
     // Answers the open sheet as its buttons would.
     void answerSheet(int code);
     bool isGone() const { return m_gone; }
@@ -357,7 +361,6 @@ private:
     void fetchTreeNodes(ZRNodeArray& roots, bool clearNodeState);
     void reloadLists();
     ZRNodeArray& rootsOf(int64_t tree);
-    void showSheet(SheetKind kind);
     void animateRecoveryButtonOut(int xOffset);
     void setTabImages(int64_t tree);
     void updateActiveGroupTree();

@@ -270,6 +270,8 @@ bool ZRPopupWindow::windowShouldClose(TCImageWindow* /*sender*/)
     return false;
 }
 
+void ZRPopupWindow::windowWillClose(TCImageWindow* /*sender*/) { stopModal(); }
+
 ZRPopupWindow::TerminateReply ZRPopupWindow::applicationShouldTerminate()
 {
     if (m_shuttingDown)

@@ -100,6 +100,8 @@ public:
     // A close asked through the window: fades out and refuses; the window
     // closes when the fade ends.
     bool windowShouldClose(TCImageWindow* sender) override;
+    // However the window went, its modal session goes with it.
+    void windowWillClose(TCImageWindow* sender) override;
     // A quit request: now when a fade-out for quitting has already begun,
     // otherwise that fade-out begins and the quit waits for it.
     TerminateReply applicationShouldTerminate();

@@ -128,6 +128,7 @@ void ZRRootWindowController::windowDidLoad()
     NotificationCenter::defaultCenter().AddObserver(this, "ShowDetailWindow",
                                                     [this](const Notification&) { showDetailWindow(); });
     aWindow->setTitleBarHeight(22);
+    aWindow->setProperty(kTCApplicationMenuProperty, true);
     aWindow->setTrafficLightButtonsLeftMargin(8);
     aWindow->setTopButtonMoveUp(1);
     m_titleBarView = aWindow->titleBarView();

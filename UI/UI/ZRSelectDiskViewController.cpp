@@ -75,18 +75,21 @@ void ZRSelectDiskViewController::awakeFromNib()
             column->setTitle(Text("PAGE_THREE_TABLEVIEW_DRIVES"));
         else if (column->identifier() == QLatin1String("Size"))
             column->setTitle(Text("PAGE_THREE_TABLEVIEW_SIZE"));
-        else
+        else if (column->identifier() == QLatin1String("FileSystem"))
             column->setTitle(Text("PAGE_THREE_TABLEVIEW_FILESYSTEM"));
+        // The narrow mark column before the names carries no title.
     }
     m_outlineView->setDoubleAction([this] { doubleToScan(m_outlineView); });
 
     m_backButton->setButtonEnabled(true);
     m_backButton->setImageFromFileNormalName(QStringLiteral("back_normal"), QStringLiteral("back_press"),
                                              QStringLiteral("back_hover"), QStringLiteral("back_disable"));
+    m_backButton->setTextWithName(Text("PAGE_THREE_BACK_BUTTON"), m_backButton->rect());
     connect(m_backButton, &QAbstractButton::clicked, this, [this] { backHomeButtonAction(); });
     m_scanButton->setButtonEnabled(true);
     m_scanButton->setImageFromFileNormalName(QStringLiteral("continue_normal"), QStringLiteral("continue_press"),
                                              QStringLiteral("continue_hover"), QStringLiteral("continue_disable"));
+    m_scanButton->setTextWithName(Text("PAGE_THREE_SCAN_BUTTON"), m_scanButton->rect());
     connect(m_scanButton, &QAbstractButton::clicked, this, [this] { doScanAction(); });
 }
 

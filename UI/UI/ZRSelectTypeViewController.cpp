@@ -71,6 +71,7 @@ void ZRSelectTypeViewController::awakeFromNib()
     m_startScanButton->setButtonEnabled(true);
     m_startScanButton->setImageFromFileNormalName(QStringLiteral("start_normal"), QStringLiteral("start_press"),
                                                   QStringLiteral("start_hover"), QStringLiteral("start_disable"));
+    m_startScanButton->setTextWithName(Text("PAGE_TWO_START_BUTTON"), m_startScanButton->rect());
     connect(m_startScanButton, &QAbstractButton::clicked, this, [this] { beginToStartScan(); });
 
     for (int i = 0; i < kKinds; ++i) {

@@ -77,10 +77,11 @@ void ZRShowScanProgressWindowController::awakeFromNib()
     m_noButton->setTextWithName(Text("PAGE_FOUR_RECOVERY_STOP_NO_BUTTON"), QRect(0, 0, 100, 30));
     m_noMemeryTitle->setText(Text("PAGE_FOUR_RECOVERY_NO_SPACE_TITLE"));
     m_noMemeryNode->setText(Text("PAGE_FOUR_RECOVERY_NO_SPACE_NODE"));
-    // The destination-full view shares the no-space warning's captions: its
-    // "no" goes on, its "yes" stops.
+    // The destination-full view goes on with the no-space warning's going-on
+    // caption; its other button stops the recovery and says so (the
+    // warning's "choose another folder" has no meaning here).
     m_noMemeryContinueButton->setTextWithName(Text("PAGE_FOUR_RECOVERY_NO_SPACE_NO_BUTTON"), QRect(0, 0, 100, 30));
-    m_noMemeryCancelButton->setTextWithName(Text("PAGE_FOUR_RECOVERY_NO_SPACE_YES_BUTTON"), QRect(0, 0, 100, 30));
+    m_noMemeryCancelButton->setTextWithName(Text("PAGE_FOUR_RECOVERY_STOP_YES_BUTTON"), QRect(0, 0, 100, 30));
     ZRPopupWindow::awakeFromNib();
 }
 
@@ -104,17 +105,19 @@ void ZRShowScanProgressWindowController::changeProgressValue(double percent, con
     }
 }
 
-void ZRShowScanProgressWindowController::showOnly(QWidget* view)
+void ZRShowScanProgressWindowController::showOnly(QWidget* ZRShowScanProgressWindowController::*view)
 {
+    // The views exist once the window is loaded: which one to show is read
+    // only then (a failed write can be the first thing the window hears of).
     window();
     for (QWidget* each : {m_recoveryProgressView, m_warningView, m_noMemeryView})
-        each->setVisible(each == view);
+        each->setVisible(each == this->*view);
 }
 
 // A failed write pauses the recovery; the user either goes on (after making
 // room) or stops. The stop confirmation is put away too, so that its text is
 // still there the next time the stop button is pressed.
-void ZRShowScanProgressWindowController::setNoMemeryViewHidden() { showOnly(m_noMemeryView); }
+void ZRShowScanProgressWindowController::setNoMemeryViewHidden() { showOnly(&ZRShowScanProgressWindowController::m_noMemeryView); }
 
 void ZRShowScanProgressWindowController::tellDelegate(int action)
 {
@@ -124,13 +127,13 @@ void ZRShowScanProgressWindowController::tellDelegate(int action)
 
 void ZRShowScanProgressWindowController::stopProgressButtonAction(QObject* /*sender*/)
 {
-    showOnly(m_warningView);
+    showOnly(&ZRShowScanProgressWindowController::m_warningView);
     tellDelegate(1);
 }
 
 void ZRShowScanProgressWindowController::noButtonAction(QObject* /*sender*/)
 {
-    showOnly(m_recoveryProgressView);
+    showOnly(&ZRShowScanProgressWindowController::m_recoveryProgressView);
     tellDelegate(1);
 }
 
@@ -142,7 +145,7 @@ void ZRShowScanProgressWindowController::yesButtonAction(QObject* /*sender*/)
 
 void ZRShowScanProgressWindowController::continueButtonAction(QObject* /*sender*/)
 {
-    showOnly(m_recoveryProgressView);
+    showOnly(&ZRShowScanProgressWindowController::m_recoveryProgressView);
     tellDelegate(1);
 }
 

@@ -76,7 +76,7 @@ protected:
 private:
     void tellDelegate(int action);
     // Exactly one of the three views is shown.
-    void showOnly(QWidget* view);
+    void showOnly(QWidget* ZRShowScanProgressWindowController::*view);
 
     QLabel* m_scaningFileName = nullptr;
     QProgressBar* m_progressBar = nullptr;

@@ -14,6 +14,7 @@ if(TARGET vantrel_ui_results)
     ${CMAKE_CURRENT_LIST_DIR}/results ${_results_tests}/Bridge ${_results_tests}/EnumDevice
     ${_results_tests}/BridgeFacade)
   target_compile_definitions(ui_results_tests PRIVATE
+    VANTREL_SOURCE_RESOURCES="${PROJECT_SOURCE_DIR}/UI/Resources"
     BRIDGE_IMAGE_SCRIPT="${_results_tests}/Bridge/make-bridge-images.sh"
     PREVIEW_IMAGE_SCRIPT="${_results_tests}/BridgeFacade/make-preview-image.sh"
     ENUM_IMAGE_SCRIPT="${_results_tests}/EnumDevice/make-images.sh")

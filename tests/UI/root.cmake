@@ -11,6 +11,8 @@ vantrel_add_ui_test(ui_root_window_tests
     ${CMAKE_CURRENT_LIST_DIR}/root/PagesTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/root/RootWindowTest.cpp
   LIBS vantrel_ui_root)
+target_compile_definitions(ui_root_window_tests PRIVATE
+  VANTREL_SOURCE_RESOURCES="${PROJECT_SOURCE_DIR}/UI/Resources")
 
 vantrel_add_test(ui_root_launcher_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/root/LauncherTest.cpp

@@ -344,6 +344,13 @@ ResultCode ZRUIController::DoRecovery(const void* selection, const QString& fold
     if (!selection || folder.isEmpty())
         return kZRUIControllerNoRecoveryTarget;
     ZRUIRecovery& recovery = ZRUIRecovery::instance();
+    // A stopped recovery's worker may still be leaving (it reports "not
+    // running" as soon as the stop is asked): it is given a few seconds. A
+    // recovery that still runs is refused at once.
+    for (int wait = 0; wait < 50 && recovery.GetStatus() == OPERATION_STATUS_STOP &&
+                       !ReadyToStart(recovery, g_iRecoveryWorkers);
+         ++wait)
+        usleep(100 * 1000);
     if (!ReadyToStart(recovery, g_iRecoveryWorkers))
         return kZRUIControllerRecoveryBusy;
     FacadeInternal::EnsureNotifyBridge();

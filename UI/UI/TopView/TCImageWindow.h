@@ -108,6 +108,10 @@ private:
     bool m_bHover = false;
 };
 
+// The dynamic property a main window (root, results) sets true to get the
+// application's menu as a button in its title bar when it is shown.
+inline constexpr char kTCApplicationMenuProperty[] = "carriesApplicationMenu";
+
 class TCImageWindow : public QWidget {
     Q_OBJECT
 public:

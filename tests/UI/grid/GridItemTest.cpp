@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -245,4 +246,37 @@ TEST(GridItem, ThumbnailFromAnotherThreadIsShownOnlyForTheSameNode)
     std::thread([&] { doomed->updateImageViewWithImage(Solid(20, 20, Qt::blue), &nodeA); }).join();
     delete doomed;
     QCoreApplication::processEvents();
+}
+
+// What the title line draws: the name, in a colour that stands out from the
+// label's ground, whatever the platform's palette (a dark style once drew
+// solid bars that hid the names).
+TEST(GridItem, TitleLineDrawsTheNameInAColourOtherThanItsGround)
+{
+    for (const bool darkStyle : {false, true}) {
+        SCOPED_TRACE(darkStyle ? "dark palette" : "default palette");
+        const QPalette before = QApplication::palette();
+        if (darkStyle) {
+            QPalette dark = before;
+            for (QPalette::ColorRole role : {QPalette::Window, QPalette::WindowText, QPalette::Button, QPalette::Base})
+                dark.setColor(role, Qt::black);
+            QApplication::setPalette(dark);
+        }
+        CNGridViewItem item;
+        item.titleLabel()->setText(QStringLiteral("holiday-photo.jpg"));
+        const QImage drawn = item.titleLabel()->grab().toImage();
+        QApplication::setPalette(before);
+        const QRgb ground = drawn.pixel(drawn.width() - 2, drawn.height() - 2);
+        int far = 0;
+        for (int y = 0; y < drawn.height(); ++y)
+            for (int x = 0; x < drawn.width(); ++x) {
+                const QRgb p = drawn.pixel(x, y);
+                const int distance = std::abs(qRed(p) - qRed(ground)) + std::abs(qGreen(p) - qGreen(ground)) +
+                                     std::abs(qBlue(p) - qBlue(ground));
+                far += distance > 200 ? 1 : 0;
+            }
+        EXPECT_GT(far, 20) << "the name is not readable on its ground";
+        EXPECT_NE(item.titleLabel()->palette().color(QPalette::WindowText),
+                  item.titleLabel()->palette().color(QPalette::Window));
+    }
 }

@@ -62,7 +62,7 @@ TEST(RecoveryProgressWindow, LoadsWithItsTextsAndThePopupTitleBar)
     // The destination-full view goes on with the no-space "no" caption and
     // stops with its "yes" caption.
     EXPECT_EQ(c.noMemeryContinueButton()->textField()->text(), QStringLiteral("PAGE_FOUR_RECOVERY_NO_SPACE_NO_BUTTON"));
-    EXPECT_EQ(c.noMemeryCancelButton()->textField()->text(), QStringLiteral("PAGE_FOUR_RECOVERY_NO_SPACE_YES_BUTTON"));
+    EXPECT_EQ(c.noMemeryCancelButton()->textField()->text(), QStringLiteral("PAGE_FOUR_RECOVERY_STOP_YES_BUTTON"));
     for (TCImageButton* b : {c.yesButton(), c.noButton(), c.noMemeryContinueButton(), c.noMemeryCancelButton()})
         EXPECT_TRUE(b->buttonEnabled());
     EXPECT_EQ(Visible(c), Shown::Progress);

@@ -3,6 +3,7 @@
 // sources, sorting, the search key and the tri-state check boxes.
 #include <QAbstractButton>
 #include <QLabel>
+#include <QMessageBox>
 #include <QSplitter>
 #include <QTest>
 #include <QTimer>
@@ -679,6 +680,70 @@ TEST_F(ResultsWindow, ListCheckBoxesAndSelectAll)
     EXPECT_EQ(c->GetCheckedStatus(), CHECKED_NONE);
 }
 
+// A real click on a row's check box in the shown list toggles that file and
+// the totals line follows; a click beside the box selects the row and
+// leaves the check marks alone.
+TEST_F(ResultsWindow, ClickedListCheckBoxTogglesItsFileAndTheTotals)
+{
+    StartScan();
+    EndScan();
+    window->showWindow();
+    ASSERT_EQ(window->arrList().size(), 4u);  // docs, a, b, c
+    ZRTableView* list = window->tableView;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(list->window()));
+    const auto clickCell = [&](int column, int row) {
+        const QRect cell = list->frameOfCellAtColumn(column, row);
+        ASSERT_TRUE(cell.isValid()) << column << "," << row;
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, cell.center());
+    };
+    const QString before = window->selectFilesLabel->text();
+    clickCell(0, 1);
+    EXPECT_EQ(a->GetCheckedStatus(), CHECKED_ALL);
+    EXPECT_EQ(window->selectedFileCnt(), 1u);
+    EXPECT_EQ(window->selectedFileSize(), 3000u);
+    const QString checked = window->selectFilesLabel->text();
+    EXPECT_NE(checked, before);
+    EXPECT_TRUE(checked.contains(QStringLiteral("1 files"))) << checked.toStdString();
+    // The name cell selects and checks nothing.
+    clickCell(1, 2);
+    EXPECT_EQ(list->selectedRow(), 2);
+    EXPECT_EQ(b->GetCheckedStatus(), CHECKED_NONE);
+    EXPECT_EQ(window->selectedFileCnt(), 1u);
+    // The box again: unchecked, and the totals go back.
+    clickCell(0, 1);
+    EXPECT_EQ(a->GetCheckedStatus(), CHECKED_NONE);
+    EXPECT_EQ(window->selectedFileCnt(), 0u);
+    EXPECT_NE(window->selectFilesLabel->text(), checked);
+}
+
+// With the shipped English texts every sheet of the window has a message,
+// an informative text and captions that fit their buttons.
+TEST_F(ResultsWindow, EverySheetShowsItsTextsAndCaptions)
+{
+    Bundle::SetResourcePath(QStringLiteral(VANTREL_SOURCE_RESOURCES));
+    Bundle::SetLanguage("en");
+    window->showWindow();
+    using Kind = ZRDeletailWindowController::SheetKind;
+    for (Kind kind : {Kind::StopScan, Kind::CloseWindow, Kind::BackHome, Kind::NoAccess, Kind::SameDevice,
+                      Kind::NoSpace}) {
+        SCOPED_TRACE(static_cast<int>(kind));
+        window->showSheet(kind);
+        QMessageBox* sheet = window->currentSheet();
+        ASSERT_NE(sheet, nullptr);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(sheet));
+        EXPECT_FALSE(sheet->text().trimmed().isEmpty());
+        EXPECT_FALSE(sheet->informativeText().trimmed().isEmpty());
+        const int expectedButtons = kind == Kind::NoAccess ? 1 : 2;
+        ASSERT_EQ(sheet->buttons().size(), expectedButtons);
+        for (QAbstractButton* button : sheet->buttons()) {
+            EXPECT_FALSE(button->text().trimmed().isEmpty());
+            EXPECT_LE(button->fontMetrics().horizontalAdvance(button->text()), button->width());
+        }
+        sheet->hide();
+    }
+    UseResultsTestResources();
+}
+
 TEST_F(ResultsWindow, RecoverButtonComesInOnceWhilePaused)
 {
     StartScan();
@@ -810,8 +875,11 @@ TEST_F(ResultsRecovery, FreeSpaceMustExceedTheCheckedSizeByFivePercent)
         EXPECT_EQ(bridge.Count("DoRecovery"), tc.starts ? 1 : 0) << tc.free;
         if (!tc.starts) {
             ASSERT_EQ(window->currentSheetKind(), ZRDeletailWindowController::SheetKind::NoSpace) << tc.free;
+            // Its default button chooses another folder: a new panel comes.
             window->answerSheet(ZRDeletailWindowController::kSheetDefault);
             EXPECT_EQ(bridge.Count("DoRecovery"), 0);
+            EXPECT_TRUE(QTest::qWaitFor([&] { return window->panel() != nullptr; }, 3000)) << tc.free;
+            window->panelEnded(0, QString());
         }
         bridge.recoveryState = 0;
     }

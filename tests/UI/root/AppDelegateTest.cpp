@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@
 #include "BundleResources.h"
 #include "FakeRootEngine.h"
 #include "NotificationCenter.h"
+#include "TCImageWindow.h"
 #include "TestSupport.h"
 #include "USBMonitorNotifier.h"
 #include "UserDefaults.h"
@@ -181,6 +183,43 @@ TEST_F(AppDelegate, QuitWhileScanningPausesAndAsks)
     engine.scanState = 0;
     delegate.terminate();  // nothing running: ends at once
     EXPECT_EQ(engine.closes, 2);
+}
+
+// A main window carries the application's menu as a title-bar button; its
+// Quit (and Ctrl+Q in the window) runs the quit guard during a scan.
+TEST_F(AppDelegate, TitleBarMenuReachesQuitAndItsGuard)
+{
+    ZRAppDelegate delegate;
+    TCImageWindow main(QRect(0, 0, 600, 400));
+    main.setTitleBarHeight(22);
+    main.setProperty(kTCApplicationMenuProperty, true);
+    TCImageWindow popup(QRect(0, 0, 300, 200));
+    popup.show();
+    main.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&main));
+    auto* button = main.titleBarView()->findChild<QToolButton*>(QStringLiteral("applicationMenuButton"));
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(popup.titleBarView()->findChild<QToolButton*>(QStringLiteral("applicationMenuButton")), nullptr);
+    EXPECT_TRUE(button->isVisible());
+    EXPECT_TRUE(main.titleBarView()->rect().contains(button->geometry()));
+    ASSERT_EQ(button->menu(), delegate.windowMenu());
+    EXPECT_TRUE(delegate.windowMenu()->actions().contains(delegate.exit()));
+    EXPECT_TRUE(delegate.windowMenu()->actions().contains(delegate.about()));
+    EXPECT_EQ(delegate.exit()->shortcut(), QKeySequence(QKeySequence::Quit));
+    EXPECT_TRUE(main.actions().contains(delegate.exit()));
+    // Shown again (a second show): still one button.
+    main.hide();
+    main.show();
+    EXPECT_EQ(main.titleBarView()->findChildren<QToolButton*>(QStringLiteral("applicationMenuButton")).size(), 1);
+
+    engine.scanState = 2;
+    delegate.exit()->trigger();
+    ASSERT_TRUE(delegate.quitAlert());
+    EXPECT_TRUE(delegate.quitAlert()->isVisible());
+    EXPECT_EQ(engine.scanState, 3);
+    EXPECT_EQ(engine.closes, 0);
+    delegate.quitAlert()->buttons().at(1)->click();
+    EXPECT_EQ(engine.scanState, 2);
 }
 
 TEST_F(AppDelegate, AppWillTerminateFromAWindowEndsTheProcess)

@@ -336,3 +336,32 @@ TEST_F(DiskPage, CollapsingADiskRecountsTheDiskRows)
     view()->expandItem(itemAt(0));
     EXPECT_EQ(page.rootArr(), QStringList({"0", "3"}));
 }
+
+// With the shipped English texts, every picture button of the two pages
+// carries a caption that fits on it, and the disk list's columns have their
+// titles (the narrow mark column none).
+TEST(PageCaptions, EveryPictureButtonHasAFittingCaption)
+{
+    const QString oldPath = Bundle::ResourcePath();
+    Bundle::SetResourcePath(QStringLiteral(VANTREL_SOURCE_RESOURCES));
+    Bundle::SetLanguage("en");
+    {
+        FakeRootEngine engine;
+        ZRSelectTypeViewController types;
+        ZRSelectDiskViewController disks;
+        for (TCImageButton* button : {types.startScanButton(), disks.backButton(), disks.scanButton()}) {
+            ASSERT_NE(button->textField(), nullptr);
+            const QString caption = button->textField()->text();
+            EXPECT_FALSE(caption.trimmed().isEmpty());
+            EXPECT_LE(button->textField()->fontMetrics().horizontalAdvance(caption), button->width() - 8)
+                << caption.toStdString();
+        }
+        std::map<QString, QString> titles;
+        for (const auto& column : disks.outlineView()->tableColumns())
+            titles[column->identifier()] = column->title();
+        EXPECT_EQ(titles["select"], QString());
+        EXPECT_EQ(titles["Name"], QStringLiteral("Drives"));
+        EXPECT_EQ(titles["FileSystem"], QStringLiteral("File system"));
+    }
+    Bundle::SetResourcePath(oldPath);
+}
