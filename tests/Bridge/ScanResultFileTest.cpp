@@ -300,7 +300,7 @@ TreeSpec GoodTree()
     t.root.dir = 1;
     t.root.name = "VOL(FAT/FAT32)";
     t.partitions = {{1, PartitionRecord(0, FS_FAT16, 4, 100, 512, 65536)}};
-    NodeSpec folder = File(10, 2, "DOCS");
+    NodeSpec folder = File(10, 2, "docs");
     folder.dir = 1;
     folder.runs.clear();
     t.nodes = {folder, File(11, 10, "A.TXT"), File(12, 2, "B.TXT")};
@@ -337,7 +337,7 @@ std::unique_ptr<SavedTree> MakeSavedTree(IStorageDevice* device)
     auto t = std::make_unique<SavedTree>();
     t->root = new CFilesystemNode("VOL(FAT/FAT32)", "VOL", SEARCHER_FAT, 2);
     t->keep.emplace_back(t->root);
-    TestNode* docs = t->Add(t->root, "DOCS", 10, true);
+    TestNode* docs = t->Add(t->root, "docs", 10, true);
     TestNode* top = t->Add(t->root, "top.bin", 13, false);
     top->m_size = 4096;
     auto* runs = new CDataRunList();

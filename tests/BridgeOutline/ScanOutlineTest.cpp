@@ -122,7 +122,7 @@ TEST(ScanOutline, ViewsOfARealScan)
     OpNodeData* top = pathRoots[0].get();
     EXPECT_EQ(top->nodeType(), OPNODE_KIND_FILESYSTEM);
     ASSERT_EQ(top->children().size(), 1u);
-    OpNodeData* docs = Child(top, "DOCS");
+    OpNodeData* docs = Child(top, "docs");
     ASSERT_NE(docs, nullptr);
     EXPECT_TRUE(docs->isDirect());
     EXPECT_TRUE(top->isHasFolderChildren());
@@ -131,7 +131,7 @@ TEST(ScanOutline, ViewsOfARealScan)
     EXPECT_EQ(FileNames(docFiles), (std::set<std::string>{"REPORT.PDF", "DATA.BIN"}));
     for (FileNodeValue value : docFiles) {
         OpNodeDataPtr file = OpNodeData::initWithFileNode(value);
-        EXPECT_TRUE(file->path().endsWith(QStringLiteral("/DOCS/") + file->name())) << file->path().toStdString();
+        EXPECT_TRUE(file->path().endsWith(QStringLiteral("/docs/") + file->name())) << file->path().toStdString();
         EXPECT_FALSE(file->modifyTime().isEmpty());
         EXPECT_GT(file->size(), 0);
     }

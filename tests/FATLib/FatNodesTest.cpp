@@ -85,11 +85,11 @@ TEST(fat_nodes, NamesAndTimesFromImages)
     for (const char* image : {"fat16.img", "fat32.img"}) {
         rows.push_back({image, "", "Long file name with spaces.txt", "Long file name with spaces.txt", true, 3});
         rows.push_back({image, "", "Ünïcödé-名前.txt", "Ünïcödé-名前.txt", false, -1});
-        rows.push_back({image, "", "README.TXT", "readme.txt", false, 0});
-        rows.push_back({image, "", "EMPTY1.DAT", "empty1.dat", false, 0});
-        rows.push_back({image, "dirA", "#ILE31.BIN", "dirA/_ile31.bin", true, 0});
-        rows.push_back({image, "dirA", "FILE00.BIN", "dirA/file00.bin", false, 0});
-        rows.push_back({image, "dirA", "#UB", "dirA/_ub", true, 0});
+        rows.push_back({image, "", "readme.txt", "readme.txt", false, 0});
+        rows.push_back({image, "", "empty1.dat", "empty1.dat", false, 0});
+        rows.push_back({image, "dirA", "#ile31.bin", "dirA/_ile31.bin", true, 0});
+        rows.push_back({image, "dirA", "file00.bin", "dirA/file00.bin", false, 0});
+        rows.push_back({image, "dirA", "#ub", "dirA/_ub", true, 0});
     }
 
     CFATFilePropertiesBuilder builder;
@@ -134,7 +134,7 @@ TEST(fat_nodes, NamesAndTimesFromImages)
 
     // Once: a node takes its ids and its metadata sector from the record.
     auto& root = dirs.at("fat16.img/");
-    BuiltEntry& readme = root.at("README.TXT");
+    BuiltEntry& readme = root.at("readme.txt");
     const long long rootSector = 260;
     readme.props->SetFirstClusterNum(readme.cluster);
     readme.props->SetParentFirstClusterNum(0);
@@ -152,7 +152,7 @@ TEST(fat_nodes, NamesAndTimesFromImages)
     EXPECT_EQ(static_cast<long long>(node.GetStatusWord()) >> 24, rootSector);
     EXPECT_EQ(node.GetBelongedPartition(), 3);
     char expected[80];
-    std::snprintf(expected, sizeof(expected), "=====README.TXT====== Current:%llx Parent:0\n",
+    std::snprintf(expected, sizeof(expected), "=====readme.txt====== Current:%llx Parent:0\n",
                   static_cast<unsigned long long>(cluster));
     EXPECT_EQ(line, expected);
 }

@@ -192,9 +192,9 @@ TEST(fat_cli, RecoverErasedFat32Files)
     const CFATRawAnalyserSet registry = GetFATRawAnalysers();
     if (registry.map.count(Key4(0xFF, 0xD8, 0xFF, 0xE0)) && registry.map.count(Key4(0x89, 'P', 'N', 'G')) &&
         registry.map.count(Key4('%', 'P', 'D', 'F'))) {
-        want.insert(want.end(), {{"DOCS/doc picture.jpg", "doc picture.jpg"},
-                                 {"DOCS/doc image.png", "doc image.png"},
-                                 {"DOCS/doc paper.pdf", "doc paper.pdf"}});
+        want.insert(want.end(), {{"docs/doc picture.jpg", "doc picture.jpg"},
+                                 {"docs/doc image.png", "doc image.png"},
+                                 {"docs/doc paper.pdf", "doc paper.pdf"}});
     }
     for (const auto& [path, source] : want) {
         SCOPED_TRACE(path);

@@ -145,8 +145,8 @@ TEST(fat_walk, NodeListsIdsRunsAndReadsOfTheFourImages)
             const std::string parent = Parent(path);
             EXPECT_EQ(node->GetParentNodeID(), parent.empty() ? 0 : nodes.at(parent)->GetCurrentNodeID());
         }
-        EXPECT_EQ(nodes.at("EMPTY1.DAT")->GetCurrentNodeID(), static_cast<long long>(kFirstEmptyId));
-        EXPECT_EQ(nodes.at("EMPTY2.DAT")->GetCurrentNodeID(), static_cast<long long>(kFirstEmptyId + 1));
+        EXPECT_EQ(nodes.at("empty1.dat")->GetCurrentNodeID(), static_cast<long long>(kFirstEmptyId));
+        EXPECT_EQ(nodes.at("empty2.dat")->GetCurrentNodeID(), static_cast<long long>(kFirstEmptyId + 1));
 
         // Ids and extents against istat; bytes against the sources.
         std::unique_ptr<CSearchedPartitionInfo> holder;
@@ -185,7 +185,7 @@ TEST(fat_walk, NodeListsIdsRunsAndReadsOfTheFourImages)
             EXPECT_TRUE(ReadNodeBytes(scan->device.get(), node, record) == ReadFileBytes(SourceFile(path)))
                 << "bytes differ from " << SourceFile(path);
         }
-        IDataRunList* fragD = nodes.at("FRAG/D")->GetDataRunList();
+        IDataRunList* fragD = nodes.at("frag/D")->GetDataRunList();
         ASSERT_NE(fragD, nullptr);
         EXPECT_EQ(static_cast<CDataRunList*>(fragD)->GetCount(), c.fragmented ? 2u : 1u);
 
@@ -277,9 +277,9 @@ const ErasedCase kErased[] = {
     {"old stuff/letter A.pdf", "letter A.pdf"},
     {"old stuff/letter B.pdf", "letter B.pdf"},
     {"root picture.jpg", "root picture.jpg"},
-    {"DOCS/doc picture.jpg", "doc picture.jpg"},
-    {"DOCS/doc image.png", "doc image.png"},
-    {"DOCS/doc paper.pdf", "doc paper.pdf"},
+    {"docs/doc picture.jpg", "doc picture.jpg"},
+    {"docs/doc image.png", "doc image.png"},
+    {"docs/doc paper.pdf", "doc paper.pdf"},
 };
 
 // Single-sector reads made while the walk worked out node index's entry:
@@ -319,7 +319,7 @@ TEST(fat_walk, ErasedFat32FirstClustersAreGuessed)
             EXPECT_TRUE(node->IsDeleted());
             if (!e.source)
                 continue;
-            const bool inDocs = std::string(e.path).rfind("DOCS/", 0) == 0;
+            const bool inDocs = std::string(e.path).rfind("docs/", 0) == 0;
             if (inDocs && !withDouble) {
                 // Nothing tells where they went: they stay at their low clusters.
                 EXPECT_LT(node->GetCurrentNodeID(), 0x10000);
@@ -531,7 +531,7 @@ TEST(fat_walk, DirectoryChainsEndAtTheVolume)
         const auto nodes = NodesByPath(scan->builder);
         EXPECT_EQ(Keys(nodes), intactPaths);
         // The patched FAT is still in use: FRAG/D keeps its two extents.
-        EXPECT_EQ(static_cast<CDataRunList*>(nodes.at("FRAG/D")->GetDataRunList())->GetCount(), 2u);
+        EXPECT_EQ(static_cast<CDataRunList*>(nodes.at("frag/D")->GetDataRunList())->GetCount(), 2u);
         const long long first = record->GetUnitBase() + (dirA - 2) * record->GetSectorsPerUnit();
         int dirAReads = 0;
         for (const CReadLogDevice::Read& r : scan->device->reads) {
@@ -592,7 +592,7 @@ TEST(fat_walk, LoopingDirectoryChainIsReadOnce)
     auto scan = QuickScan(copy, FS_FAT32);
     ASSERT_EQ(scan->result, 0u);
     const auto nodes = NodesByPath(scan->builder);
-    EXPECT_TRUE(nodes.count("dirA/FILE00.BIN"));
+    EXPECT_TRUE(nodes.count("dirA/file00.bin"));
     int firstReads = 0;
     for (const CReadLogDevice::Read& r : scan->device->reads)
         firstReads += r.first <= dataStart + dirA[0] - 2 && dataStart + dirA[0] - 2 < r.first + r.count;
@@ -611,9 +611,9 @@ TEST(fat_walk, FolderWithoutDotEntryIsDropped)
     auto scan = QuickScan(copy, FS_FAT32);
     ASSERT_EQ(scan->result, 0u);
     auto want = ExpectedWalkTree(4);
-    want.erase("FRAG/A");
-    want.erase("FRAG/C");
-    want.erase("FRAG/D");
+    want.erase("frag/A");
+    want.erase("frag/C");
+    want.erase("frag/D");
     const auto nodes = NodesByPath(scan->builder);
     EXPECT_EQ(Keys(nodes), Keys(want));
 }

@@ -96,7 +96,7 @@ TEST_F(ResultsOnImage, QuickScanShowsTreesListSearchAndChecks)
     ASSERT_EQ(window->allDiskArr().size(), 1u);
     OpNodeData* root = window->allDiskArr()[0].get();
     EXPECT_EQ(window->opDataFile(), root);
-    OpNodeData* docs = ChildNamed(root, "DOCS");
+    OpNodeData* docs = ChildNamed(root, "docs");
     ASSERT_NE(docs, nullptr);
     EXPECT_EQ(window->outlineViewNumberOfChildrenOfItem(docs), 0);
     auto list = ListByName();
@@ -245,7 +245,7 @@ TEST_F(ResultsOnImage, RecoveryOfCheckedFilesCopiesTheirBytes)
                 window->nsbuttonCellClick(static_cast<int>(i));
     };
     checkByName("PHOTO.JPG");
-    OpNodeData* docs = ChildNamed(window->allDiskArr()[0].get(), "DOCS");
+    OpNodeData* docs = ChildNamed(window->allDiskArr()[0].get(), "docs");
     ASSERT_NE(docs, nullptr);
     ASSERT_TRUE(window->outlineViewShouldSelectItem(docs, 0));
     checkByName("DATA.BIN");
