@@ -727,10 +727,13 @@ TEST_F(ScanResultFile, VolumeReplaysOnlyItsOwnTrees)
     EXPECT_FALSE(out.damaged);
     EXPECT_EQ(out.log, (std::vector<std::string>{"info 32 2", "node 32 10", "node 32 11", "node 32 12", "flash 32"}));
 
+    // A volume without a name of its own named its trees after their
+    // volumes' labels (or "Disk"): by name it cannot tell them apart, and
+    // takes every tree.
     FakeDevice noName(STORAGE_DEVICE_VOLUME, "");
     out = Load(path, &noName);
-    EXPECT_EQ(out.log.front(), "info 32 7");
-    EXPECT_EQ(out.nodes, 3u);
+    EXPECT_EQ(out.log.front(), "info 32 3");
+    EXPECT_EQ(out.nodes, 12u);
 
     // A whole disk takes every tree.
     out = Load(path, &m_disk);
