@@ -79,8 +79,8 @@ TEST(fat_nodes, NamesAndTimesFromImages)
         {"lfn.img", "", "abcdefghijkl😀.txt", "abcdefghijkl😀.txt", false, 2},
         {"lfn.img", "", "COLON_~1.TXT", "colon:in:name.txt", false, 2},
         {"lfn.img", "reuse", "A very long file name numb", "reuse/A very long file name numb", true, 2},
-        {"lfn.img", "reuse", "X.TXT", "reuse/x.txt", false, 0},
-        {"lfn.img", "reuse", "OTHER.TXT", "reuse/other.txt", false, 0},
+        {"lfn.img", "reuse", "x.txt", "reuse/x.txt", false, 0},
+        {"lfn.img", "reuse", "other.txt", "reuse/other.txt", false, 0},
     };
     for (const char* image : {"fat16.img", "fat32.img"}) {
         rows.push_back({image, "", "Long file name with spaces.txt", "Long file name with spaces.txt", true, 3});
