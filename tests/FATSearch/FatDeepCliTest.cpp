@@ -197,10 +197,10 @@ TEST(fat_deep_cli, Fat32VolumeRecoversRebasedFiles)
                 below /= part;
         files[below.string()] = entry.path().string();
     }
-    // The DOCS files need the RAW search's map of file starts; they are not
+    // The docs files need the RAW search's map of file starts; they are not
     // asserted here.
     const std::pair<const char*, const char*> want[] = {
-        {"PHOTOS/photo one.jpg", "photo one.jpg"}, {"PHOTOS/photo two.png", "photo two.png"},
+        {"photos/photo one.jpg", "photo one.jpg"}, {"photos/photo two.png", "photo two.png"},
         {"old stuff/letter A.pdf", "letter A.pdf"}, {"old stuff/letter B.pdf", "letter B.pdf"},
         {"root picture.jpg", "root picture.jpg"},
     };

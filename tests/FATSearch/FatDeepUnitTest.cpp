@@ -457,8 +457,8 @@ TEST(fat_deep, Fat32GuessAgainstTheFileSectorMap)
 {
     const std::string win = FatImagePath("win");
     const std::vector<std::pair<std::string, std::string>> guessedByPlace = {
-        {"PHOTOS/photo one.jpg", "photo one.jpg"},     {"PHOTOS/photo two.png", "photo two.png"},
-        {"PHOTOS/photo three.jpg", "photo three.jpg"}, {"old stuff/letter A.pdf", "letter A.pdf"},
+        {"photos/photo one.jpg", "photo one.jpg"},     {"photos/photo two.png", "photo two.png"},
+        {"photos/photo three.jpg", "photo three.jpg"}, {"old stuff/letter A.pdf", "letter A.pdf"},
         {"old stuff/letter B.pdf", "letter B.pdf"},    {"root picture.jpg", "root picture.jpg"},
     };
     const std::vector<std::pair<std::string, std::string>> docs = {
@@ -469,7 +469,7 @@ TEST(fat_deep, Fat32GuessAgainstTheFileSectorMap)
 
     // With an empty map nothing is taken from file contents: the files that
     // lie by their folder or their neighbours get their true clusters, the
-    // DOCS files (above 0x10000 in a folder below it) keep their low ones.
+    // docs files (above 0x10000 in a folder below it) keep their low ones.
     std::map<long long, unsigned int> empty;
     auto plain = ScanWin(&empty);
     ASSERT_EQ(plain->run->Partitions().size(), 1u);
@@ -486,7 +486,7 @@ TEST(fat_deep, Fat32GuessAgainstTheFileSectorMap)
         EXPECT_LT(node->GetFileProperties()->GetFirstClusterNum(), 0x10000) << path;
     }
 
-    // The map marks where the RAW search saw the three DOCS files start:
+    // The map marks where the RAW search saw the three docs files start:
     // they move there and read back whole.
     const std::string image = FatImagePath("fat32-win.img");
     std::map<long long, unsigned int> marked;

@@ -183,11 +183,11 @@ TEST(fat_cli, RecoverErasedFat32Files)
     ASSERT_EQ(run.status, 0) << run.text;
     const auto files = RecoveredFiles(out / "out");
     std::vector<std::pair<std::string, std::string>> want = {
-        {"PHOTOS/photo one.jpg", "photo one.jpg"}, {"PHOTOS/photo two.png", "photo two.png"},
+        {"photos/photo one.jpg", "photo one.jpg"}, {"photos/photo two.png", "photo two.png"},
         {"old stuff/letter A.pdf", "letter A.pdf"}, {"old stuff/letter B.pdf", "letter B.pdf"},
         {"root picture.jpg", "root picture.jpg"},
     };
-    // The DOCS files are found only by their formats' signatures: checked
+    // The docs files are found only by their formats' signatures: checked
     // once the registry knows JPEG, PNG and PDF.
     const CFATRawAnalyserSet registry = GetFATRawAnalysers();
     if (registry.map.count(Key4(0xFF, 0xD8, 0xFF, 0xE0)) && registry.map.count(Key4(0x89, 'P', 'N', 'G')) &&
