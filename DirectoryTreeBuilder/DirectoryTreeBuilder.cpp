@@ -169,7 +169,8 @@ int CDirectoryTreeBuilder::Initialize(const char* description, IDrirectoryTree* 
 {
     if (!description || !sink || !filter)
         return 0;
-    m_strDescription = *description ? description : "Disk";
+    m_bDescriptionGiven = *description != '\0';
+    m_strDescription = m_bDescriptionGiven ? description : "Disk";
     m_pSink = sink;
     m_pFilter = filter;
     m_bFlash = false;
@@ -208,6 +209,20 @@ int CDirectoryTreeBuilder::AddSearcherInfo(_tagSearcherType type, long long root
     tree->llRootId = rootId;
     tree->dLastBuildTime = Now();
     m_lstTrees.push_back(std::move(tree));
+    return 1;
+}
+
+int CDirectoryTreeBuilder::SetSearcherVolumeName(_tagSearcherType type, const char* name)
+{
+    Tree* tree = FindTree(type);
+    if (!tree || m_bDescriptionGiven || !name || !*name)
+        return 0;
+    // Once shown, the root keeps its name: the windows already hold it. Of
+    // several volumes of one type, the first named one names the tree.
+    if (tree->bRootShown || std::strcmp(tree->pRoot->GetVolumeName(), m_strDescription.c_str()) != 0)
+        return 0;
+    const std::string rootName = std::string(name) + SuffixOf(type);
+    tree->pRoot->SetNames(rootName.c_str(), name);
     return 1;
 }
 

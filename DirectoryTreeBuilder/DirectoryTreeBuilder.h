@@ -134,6 +134,7 @@ public:
     CDirectoryTreeBuilder& operator=(const CDirectoryTreeBuilder&) = delete;
 
     int Initialize(const char* description, IDrirectoryTree* sink, IRecoveryFilter* filter) override;
+    int SetSearcherVolumeName(_tagSearcherType type, const char* name) override;
     int AddNode(IFileNode* node, _tagSearcherType type) override;
     int AddSearcherInfo(_tagSearcherType type, long long rootId) override;
     int FlashBuild(_tagSearcherType type) override;
@@ -209,6 +210,7 @@ private:
     IDrirectoryTree* m_pSink = nullptr;
     IRecoveryFilter* m_pFilter = nullptr;
     std::string m_strDescription = "Disk";
+    bool m_bDescriptionGiven = false;  // the device had a name of its own
     // Kept for reading recycle information files; not owned.
     CSearchedPartitionInfo* m_pPartition = nullptr;
     IStorageDevice* m_pDevice = nullptr;

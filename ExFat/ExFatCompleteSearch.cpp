@@ -1,4 +1,5 @@
 #include "ExFatCompleteSearch.h"
+#include "ExFatTreeLabel.h"
 
 #include <algorithm>
 #include <climits>
@@ -163,6 +164,13 @@ void CExFatCompleteSearch::EndSearch(int build)
     if (m_pTreeBuilder) {
         if (!m_listPartitions.empty()) {
             m_pTreeBuilder->AddSearcherInfo(SEARCHER_EXFAT, -1);
+            // One tree holds every exFAT volume found: only a lone volume names it.
+            if (m_listPartitions.size() == 1) {
+                const CExFatPartitionEx& part = *m_listPartitions[0];
+                if (part.IsRootKnown() && part.m_dwRootCluster >= 2)
+                    NameExFatTreeAfterLabel(m_pTreeBuilder, m_pDevice,
+                                            part.ConvertClusterNumToSector(part.m_dwRootCluster));
+            }
             for (size_t k = 0; k < m_listPartitions.size(); ++k)
                 BuildPartitionTree(k);
         }

@@ -1,4 +1,5 @@
 #include "ExFatQuickSearch.h"
+#include "ExFatTreeLabel.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -106,8 +107,11 @@ bool CExFatQuickSearch::PrepareSearch(IStorageDevice* device)
     m_vecClusterBuffer.assign(m_partition.m_dwBytesPerCluster, 0);
 
     m_bTreeAnnounced = true;
-    return m_pTreeBuilder->AddSearcherInfo(
-               SEARCHER_EXFAT, m_partition.ConvertClusterNumToSector(m_partition.m_dwRootCluster)) != 0;
+    const long long rootSector = m_partition.ConvertClusterNumToSector(m_partition.m_dwRootCluster);
+    if (!m_pTreeBuilder->AddSearcherInfo(SEARCHER_EXFAT, rootSector))
+        return false;
+    NameExFatTreeAfterLabel(m_pTreeBuilder, device, rootSector);
+    return true;
 }
 
 void CExFatQuickSearch::QuickSearch(IStorageDevice* device, IProgress* progress)

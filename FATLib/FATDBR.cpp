@@ -53,6 +53,18 @@ bool CTempFATDBR::IsFat16() const
     return Load16(m_pDBR->ucSectorsPerFAT16) != 0;
 }
 
+bool CTempFATDBR::IsFat12() const
+{
+    if (!m_pDBR || m_eFileSystemType != FS_UNKNOWN || !PassesCommonTests())
+        return false;
+    if (strncasecmp(reinterpret_cast<const char*>(m_pDBR->ucFAT16FileSystemType), "FAT12   ", 8) != 0)
+        return false;
+    const unsigned rootEntries = Load16(m_pDBR->ucRootEntries);
+    if (rootEntries == 0 || (rootEntries * 32u) % m_dwSectorSize != 0)
+        return false;
+    return Load16(m_pDBR->ucSectorsPerFAT16) != 0 && Load16(m_pDBR->ucReservedSectors) != 0;
+}
+
 bool CTempFATDBR::IsFat32() const
 {
     if (!PassesCommonTests())

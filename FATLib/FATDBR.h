@@ -31,6 +31,10 @@ public:
 
     const tagFATPARTITIONDBR* GetDBR() const { return m_pDBR; }
 
+    // A FAT12 boot sector (type stays 10: only the deep scan reads FAT12
+    // volumes, through the raw fields of GetDBR()).
+    bool IsFat12() const;
+
 private:
     bool IsFat16or32() const { return m_eFileSystemType == FS_FAT16 || m_eFileSystemType == FS_FAT32; }
     bool PassesCommonTests() const;

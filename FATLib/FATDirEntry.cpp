@@ -17,15 +17,24 @@ bool IsValidTime(const tagFATTIME& t)
 }
 
 // Space-padded field without its trailing spaces, bytes of 0x80 and more as "_".
-size_t CopyNamePart(char* out, const uint8_t* in, size_t width)
+size_t CopyNamePart(char* out, const uint8_t* in, size_t width, bool lowerCase)
 {
     size_t len = width;
     while (len > 0 && in[len - 1] == ' ')
         --len;
-    for (size_t i = 0; i < len; ++i)
-        out[i] = in[i] >= 0x80 ? '_' : static_cast<char>(in[i]);
+    for (size_t i = 0; i < len; ++i) {
+        char c = in[i] >= 0x80 ? '_' : static_cast<char>(in[i]);
+        if (lowerCase && c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        out[i] = c;
+    }
     return len;
 }
+
+// Byte 12 of a short entry: Windows, Linux and mtools store a name that fits
+// 8.3 in lower case as upper case with these flags instead of a long name.
+constexpr uint8_t kLowerCaseBase = 0x08;
+constexpr uint8_t kLowerCaseExtension = 0x10;
 
 }  // namespace
 
@@ -106,10 +115,12 @@ void CTempFATDirEntry::GetShortName(char* pszFileName, int noDot) const
     const uint8_t* name = Short().ucName;
     char base[9];
     char ext[4];
-    size_t baseLen = CopyNamePart(base, name, 8);
+    // A volume label (noDot) carries no case flags.
+    const uint8_t flags = noDot ? 0 : Short().ucNTCaseFlags;
+    size_t baseLen = CopyNamePart(base, name, 8, (flags & kLowerCaseBase) != 0);
     if (baseLen > 0 && name[0] == kFATErasedMark)
         base[0] = '#';
-    size_t extLen = CopyNamePart(ext, name + 8, 3);
+    size_t extLen = CopyNamePart(ext, name + 8, 3, (flags & kLowerCaseExtension) != 0);
     std::memcpy(pszFileName, base, baseLen);
     size_t at = baseLen;
     if (extLen > 0) {

@@ -81,7 +81,7 @@ struct tagFATDATE {
 struct tagSHORTFATDIRENTRY {
     uint8_t ucName[11];              // 0: base name (8) and extension (3), space-padded
     uint8_t ucAttribute;             // 11
-    uint8_t ucNTCaseFlags;           // 12 (not used: names read as stored)
+    uint8_t ucNTCaseFlags;           // 12: 0x08 base and 0x10 extension shown in lower case
     uint8_t ucCreateTimeTenth;       // 13
     tagFATTIME createTime;           // 14
     tagFATDATE createDate;           // 16

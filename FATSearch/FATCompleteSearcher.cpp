@@ -8,6 +8,7 @@
 #include "FATDBR.h"
 #include "FATFolderAnalyser.h"
 #include "FATTable.h"
+#include "FATTreeLabel.h"
 #include "FATTableAnalyser.h"
 #include "ITreeBuilder.h"
 #include "IStorageDevice.h"
@@ -218,10 +219,10 @@ void CFATCompleteFSearcher::AnalyzeSector(const uint8_t* sector, long long s, CF
 int CFATCompleteFSearcher::AnalyzeDBR(const uint8_t* sector, long long s)
 {
     const CTempFATDBR dbr(sector, m_dwSectorSize);
-    if (!dbr.IsValidDBR())
+    const FATBootGeometry boot = dbr.IsValidDBR() ? FATBootGeometry::FromDBR(dbr) : FATBootGeometry::FromFat12DBR(dbr);
+    if (boot.eType == FS_UNKNOWN)
         return 0;
     int result = 0;
-    const FATBootGeometry boot = FATBootGeometry::FromDBR(dbr);
     if (auto candidate = BuildPartitionInfoFromBoot(boot, s, false)) {
         AddBootCandidate(std::move(candidate));
         result = 1;
@@ -252,6 +253,23 @@ FATBootGeometry FATBootGeometry::FromDBR(const CTempFATDBR& dbr)
     g.dwRootEntries = dbr.GetRootEntries();
     g.dwRootCluster = dbr.GetRootDirStartCluster();
     g.u64TotalSectors = dbr.GetTotalSectors();
+    return g;
+}
+
+FATBootGeometry FATBootGeometry::FromFat12DBR(const CTempFATDBR& dbr)
+{
+    FATBootGeometry g;
+    if (!dbr.IsFat12())
+        return g;
+    const tagFATPARTITIONDBR* b = dbr.GetDBR();
+    g.eType = FS_FAT12;
+    g.dwReservedSectors = fatle::Load16(b->ucReservedSectors);
+    g.dwNumberOfFATs = b->ucNumberOfFATs;
+    g.dwSectorsPerFAT = fatle::Load16(b->ucSectorsPerFAT16);
+    g.dwSectorsPerCluster = b->ucSectorsPerCluster;
+    g.dwRootEntries = fatle::Load16(b->ucRootEntries);
+    const unsigned total16 = fatle::Load16(b->ucTotalSectors16);
+    g.u64TotalSectors = total16 ? total16 : fatle::Load32(b->ucTotalSectors32);
     return g;
 }
 
@@ -477,6 +495,9 @@ void CFATCompleteFSearcher::EndSearch(int build)
         return;
     if (m_pTreeBuilder)
         m_pTreeBuilder->AddSearcherInfo(SEARCHER_FAT, 0);
+    // One tree holds every FAT volume found: only a lone volume names it.
+    if (m_pTreeBuilder && m_vecPartitions.size() == 1)
+        NameTreeAfterLabel(m_pTreeBuilder, m_pDevice, static_cast<unsigned long long>(m_vecPartitions[0]->GetStartSector()));
     for (CFATSearchedPartitionInfo* partition : m_vecPartitions)
         CompleteBulidDirectoryTree(partition);
     if (m_pTreeBuilder) {

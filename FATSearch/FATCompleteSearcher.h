@@ -32,6 +32,8 @@ struct FATBootGeometry {
     unsigned long long u64TotalSectors = 0;
 
     static FATBootGeometry FromDBR(const CTempFATDBR& dbr);
+    // A FAT12 boot sector's geometry (type FS_UNKNOWN when it is none).
+    static FATBootGeometry FromFat12DBR(const CTempFATDBR& dbr);
 };
 
 // Candidates ordered by data-area start sector; equal starts allowed.

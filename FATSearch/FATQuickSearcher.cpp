@@ -7,6 +7,7 @@
 #include "FATBuildWorker.h"
 #include "FATDBR.h"
 #include "FATTable.h"
+#include "FATTreeLabel.h"
 #include "IProgress.h"
 #include "IStorageDevice.h"
 #include "ITreeBuilder.h"
@@ -160,6 +161,7 @@ ResultCode CFATQuickSearcher::FatQuickSearchFiles(enumFILE_SYSTEM_TYPE type, IPr
 
         if (!result) {
             m_pTreeBuilder->AddSearcherInfo(SEARCHER_FAT, 0);
+            NameTreeAfterLabel(m_pTreeBuilder, device, 0);
             CFATBuildWorker worker(m_pTreeBuilder, progress, partition, device, dbrType, 0, spc, rootStart,
                                    rootSectors, rootCluster, 1, dataStart, total, fat.get());
             result = worker.QuickBuildDirectoryTree(1);

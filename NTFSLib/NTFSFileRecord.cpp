@@ -750,6 +750,27 @@ void CVolumeFileAnalyzer::GetLabel(const uint8_t* record, char* label, unsigned 
     label[n] = '\0';
 }
 
+std::string CVolumeFileAnalyzer::ReadVolumeName(IStorageDevice* device, long long mftSector, unsigned int recordSize)
+{
+    constexpr long long kVolumeRecord = 3;
+    if (!device || mftSector < 0)
+        return {};
+    const unsigned int sectorSize = device->GetSectorSize();
+    if (sectorSize < 512 || sectorSize > 4096 || recordSize < 1024 || recordSize > 4096 ||
+        recordSize % sectorSize != 0)
+        return {};
+    const long long perRecord = recordSize / sectorSize;
+    const long long at = mftSector + kVolumeRecord * perRecord;
+    if (at < mftSector || at + perRecord > device->GetTotalSectors())
+        return {};
+    std::vector<uint8_t> record(recordSize, 0);
+    if (!device->ReadSector(record.data(), at, perRecord))
+        return {};
+    char label[100] = {};
+    GetLabel(record.data(), label, recordSize);
+    return label;
+}
+
 bool NTFSPublicFunction::IsClusterNOMatch(long long sector, long long cluster, long long partitionStart,
                                           unsigned int sectorsPerCluster)
 {

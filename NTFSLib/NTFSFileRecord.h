@@ -284,6 +284,9 @@ public:
     // UTF-8 label of a $Volume record into label (at least 100 bytes, zeroed
     // by the caller); empty on any failure.
     static void GetLabel(const uint8_t* record, char* label, unsigned int recordSize);
+    // The UTF-8 name of the volume whose MFT begins at mftSector of device:
+    // its $Volume record (number 3) read and parsed. Empty on any failure.
+    static std::string ReadVolumeName(IStorageDevice* device, long long mftSector, unsigned int recordSize);
 };
 
 namespace NTFSPublicFunction {

@@ -250,6 +250,13 @@ CNTFSFileNode* CNTFSDirectoryTreeBuilder::BuildDirectoryTree(CNTFSIntelligentSea
             m_matched.push_back(std::make_unique<CMFTDirectoryTreeBuildInfo>(mft));
         }
 
+    if (m_bNameTree && tree && !m_matched.empty() && m_matched.front()->m_pMFT) {
+        const unsigned int recordSize = std::max(1024u, device->GetSectorSize());
+        const std::string name =
+            CVolumeFileAnalyzer::ReadVolumeName(device, m_matched.front()->m_pMFT->GetSectorAddress(), recordSize);
+        if (!name.empty())
+            tree->SetSearcherVolumeName(SEARCHER_NTFS, name.c_str());
+    }
     ReadFileRecords(*ntfs);
     CMFTDirectoryTreeBuilder linker;
     for (auto& table : m_matched)

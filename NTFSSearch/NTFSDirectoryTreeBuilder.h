@@ -67,8 +67,13 @@ public:
                                                                    long long start, long long totalSectors,
                                                                    long long deviceSectors);
 
+    // When set, the tree is named after the volume's $Volume name (the
+    // controller sets it when this candidate is the only one).
+    void SetNameTreeAfterVolume(bool name) { m_bNameTree = name; }
+
 private:
     void ReadFileRecords(const CSearchedNTFSPartitionInfo& candidate);
+    bool m_bNameTree = false;
     void ExamineBlock(long long first, long long count, const CSearchedNTFSPartitionInfo& candidate);
     std::unique_ptr<CCommonFileRecordInfo> BuildCommonFileRecordInfoandFileProperties(const uint8_t* buffer,
                                                                                       long long sector,

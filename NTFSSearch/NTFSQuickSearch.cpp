@@ -179,8 +179,17 @@ ResultCode CNTFSQuickSearch::QuickSearchFiles(IStorageDevice* volume, IProgress*
     if (!GetMFTInfo(dbr.GetMFTStartCluster(), dbr.GetMFTMirrorStartCluster()))
         return kNoMFT;
 
-    if (m_pTreeBuilder)
+    if (m_pTreeBuilder) {
         m_pTreeBuilder->AddSearcherInfo(SEARCHER_NTFS, kRootFolder);
+        auto first = m_mftRuns.GetBegin();
+        if (first != m_mftRuns.GetEnd() && (*first)->m_s64VCN == 0 && (*first)->m_s64LCN >= 0 &&
+            (*first)->m_s64LCN <= volume->GetTotalSectors() / static_cast<long long>(m_dwSectorsPerCluster)) {
+            const std::string name = CVolumeFileAnalyzer::ReadVolumeName(
+                m_pDevice, (*first)->m_s64LCN * static_cast<long long>(m_dwSectorsPerCluster), m_dwRecordSize);
+            if (!name.empty())
+                m_pTreeBuilder->SetSearcherVolumeName(SEARCHER_NTFS, name.c_str());
+        }
+    }
     // Deleted files whose records were emptied get their size and extents
     // back from the transaction log, read once before the walk.
     if (m_logFile.Init(m_pDevice, &m_mftRuns, m_dwSectorsPerCluster))

@@ -609,6 +609,8 @@ void CNTFSSearchController::EndSearch(int build)
     info.Init(&m_mft, &m_positions, &m_finders);
     CNTFSDirectoryTreeBuilder rebuild;
     const size_t kept = m_candidates.size();
+    // One tree holds every NTFS volume found: only a lone volume names it.
+    rebuild.SetNameTreeAfterVolume(kept == 1);
     int i = 0;
     for (auto* c : m_candidates) {
         c->SetScore(static_cast<double>(kept - static_cast<size_t>(i)));

@@ -69,6 +69,11 @@ void APFSContainer::SetNameFromVolume(const unsigned char* volume)
     if (!m_strName.empty())
         return;
     const char* name = reinterpret_cast<const char*>(volume + 704);
+    if (m_pOwner) {
+        const std::string plain(name, strnlen(name, 256));
+        if (!plain.empty())
+            m_pOwner->VolumeNamed(plain.c_str());
+    }
     char text[300];
     std::snprintf(text, sizeof text, "%.*s_%d", static_cast<int>(strnlen(name, 256)), name, static_cast<int>(m_dwIndex));
     m_strName = text;

@@ -22,6 +22,8 @@ public:
     // Block numbers are 4096-byte blocks from the container's start sector
     // (from sector 0 for a null container); non-zero when the read succeeded.
     virtual int ReadBlock(APFSContainer* container, uint64_t block, int byteCount, void* buffer) = 0;
+    // The name of a volume whose superblock was read, before its files.
+    virtual void VolumeNamed(const char* /*name*/) {}
 };
 
 class APFSContainer {

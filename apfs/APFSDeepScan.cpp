@@ -131,6 +131,12 @@ bool APFSDeepScan::TryContainerSuperblock(uint64_t sector, const unsigned char* 
     return true;
 }
 
+void APFSDeepScan::VolumeNamed(const char* name)
+{
+    if (m_pTreeBuilder)
+        m_pTreeBuilder->SetSearcherVolumeName(SEARCHER_APFS, name);
+}
+
 bool APFSDeepScan::TryVolumeSuperblock(uint64_t sector, const unsigned char* data)
 {
     if (!m_mapContainers.empty() || ApfsRead32(data + 32) != kApfsMagicVolume)

@@ -19,6 +19,7 @@ public:
     APFSDeepScan& operator=(const APFSDeepScan&) = delete;
 
     int SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder) override;
+    void VolumeNamed(const char* name) override;
     int GetSearchedPartitionInfo(CSearchedPartitionInfo** list, int capacity) override;
     int SetDevice(IStorageDevice* device) override;
     int SetBlockSize(int) override { return 0; }

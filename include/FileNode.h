@@ -125,6 +125,11 @@ public:
     IFileNode* Clone() override;
     void MarkDeleted() override {}
     void FilterFileNameByDot() override {}
+    void SetNames(const char* name, const char* volumeName)
+    {
+        m_strName = name ? name : "";
+        m_strVolumeName = volumeName ? volumeName : "";
+    }
 
 private:
     _tagSearcherType m_eSearcherType;

@@ -27,6 +27,12 @@ public:
     virtual int FlashBuild(_tagSearcherType type) = 0;
     virtual void Release() = 0;
     virtual int SetPartitonDevice(CSearchedPartitionInfo* partition, IStorageDevice* device) = 0;
+    // The label a searcher read from the volume it is filing (FAT or exFAT
+    // label, NTFS $Volume name, HFS+ or APFS volume name). A scanned device
+    // without a name of its own (a whole disk, an image file) then names the
+    // tree of that type after the volume instead of "Disk". 1 when the tree
+    // was renamed.
+    virtual int SetSearcherVolumeName(_tagSearcherType /*type*/, const char* /*name*/) { return 0; }
 };
 
 IDirecotryTreeBuilder* CreateTreeBuilder(bool restoreMode);

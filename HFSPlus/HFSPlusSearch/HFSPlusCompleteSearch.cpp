@@ -11,6 +11,7 @@
 #include "HFSPlusFileNode.h"
 #include "HFSPlusProgress.h"
 #include "HFSPlusVolume.h"
+#include "HFSPlusVolumeName.h"
 #include "IStorageDevice.h"
 #include "ITreeBuilder.h"
 #include "SearchedPartitionInfo.h"
@@ -351,6 +352,14 @@ void CHFSPlusCompleteFileSystemSearchController::AnalyzeCatalogLeaf(CHFSPlusBTNo
         auto* record = reinterpret_cast<HFSPlusCatalogRecord*>(data.get());
         if (record->recordType != kHFSPlusFolderRecord && record->recordType != kHFSPlusFileRecord)
             continue;
+        // The root folder's record is keyed by its parent (1) and the
+        // volume's name: the tree is named after the first volume seen.
+        if (m_pTreeBuilder && record->recordType == kHFSPlusFolderRecord && key->catalog.parentID == 1 &&
+            record->folder.folderID == 2) {
+            const std::string name = HfsNameToUtf8(key->catalog.nodeName);
+            if (!name.empty())
+                m_pTreeBuilder->SetSearcherVolumeName(SEARCHER_HFSPLUS, name.c_str());
+        }
         CHFSPlusVolume* volume = nullptr;
         CompleteSearchPatition* owner = AdjustNodeBelongsPartitionIndex(*record, s, &volume);
         if (!owner)

@@ -8,6 +8,7 @@
 #include "HFSPlusError.h"
 #include "HFSPlusProgress.h"
 #include "HFSPlusVolume.h"
+#include "HFSPlusVolumeName.h"
 #include "IStorageDevice.h"
 #include "ITreeBuilder.h"
 #include "RegisterHfs.h"
@@ -89,6 +90,9 @@ ResultCode CHFSPlusQuickFileSystemSearchController::QuickSearchFiles(IStorageDev
     }
     m_dwBlockSize = volume->GetBlockSize();
     m_pTreeBuilder->AddSearcherInfo(SEARCHER_HFSPLUS, 2);
+    const std::string name = GetHFSPlusVolumeName(volume);
+    if (!name.empty())
+        m_pTreeBuilder->SetSearcherVolumeName(SEARCHER_HFSPLUS, name.c_str());
     volume->QuickSearchFiles(m_pTreeBuilder, &adapter);
     m_pTreeBuilder->FlashBuild(SEARCHER_HFSPLUS);
     return opened;

@@ -204,8 +204,8 @@ TEST_F(SaveRestore, QuickScanSavesAndLoadsTheSameFiles)
     EXPECT_EQ(ZRUIScan::instance().GetSavedStorage(), volume);
     const std::map<std::string, std::string> after = RecoverAll(m_dir / "after");
     EXPECT_EQ(after, before);
-    EXPECT_EQ(after.at("PHOTO.JPG"), ReadFileBytes(SourceOf("src/photo.jpg")));
-    EXPECT_EQ(after.at("CLIP.MP4"), ReadFileBytes(SourceOf("src/clip.mp4")));
+    EXPECT_EQ(after.at("photo.jpg"), ReadFileBytes(SourceOf("src/photo.jpg")));
+    EXPECT_EQ(after.at("clip.mp4"), ReadFileBytes(SourceOf("src/clip.mp4")));
 }
 
 TEST_F(SaveRestore, DeepScanSavesAndLoadsTheSameFiles)
@@ -223,12 +223,12 @@ TEST_F(SaveRestore, DeepScanSavesAndLoadsTheSameFiles)
     EXPECT_EQ(Load(path), 0);
     EXPECT_TRUE(ZRUIScan::instance().IsDeepScan());
     EXPECT_EQ(FoundFiles(), scanned);
-    IFileNode* photo = FileNamed("PHOTO.JPG");
+    IFileNode* photo = FileNamed("photo.jpg");
     ASSERT_NE(photo, nullptr);
     const auto after = RecoverAll(m_dir / "after");
-    ASSERT_EQ(after.count("PHOTO.JPG"), 1u);
-    EXPECT_EQ(after.at("PHOTO.JPG"), ReadFileBytes(SourceOf("src/photo.jpg")));
-    EXPECT_EQ(after.at("REPORT.PDF"), ReadFileBytes(SourceOf("src/docs/report.pdf")));
+    ASSERT_EQ(after.count("photo.jpg"), 1u);
+    EXPECT_EQ(after.at("photo.jpg"), ReadFileBytes(SourceOf("src/photo.jpg")));
+    EXPECT_EQ(after.at("report.pdf"), ReadFileBytes(SourceOf("src/docs/report.pdf")));
 }
 
 // A quick scan of a whole disk is a scan of each volume in turn: loaded, each
@@ -250,8 +250,8 @@ TEST_F(SaveRestore, WholeDiskQuickScanLoadsVolumeByVolume)
     EXPECT_EQ(ZRUIScan::instance().GetFileSystemNode().size(), 3u);
     const auto after = RecoverAll(m_dir / "after");
     EXPECT_EQ(after.size(), 3u);
-    EXPECT_EQ(after.at("A.JPG"), ReadFileBytes(SourceOf("src/a.jpg")));
-    EXPECT_EQ(after.at("B.TXT"), ReadFileBytes(SourceOf("src/b.txt")));
+    EXPECT_EQ(after.at("a.jpg"), ReadFileBytes(SourceOf("src/a.jpg")));
+    EXPECT_EQ(after.at("b.txt"), ReadFileBytes(SourceOf("src/b.txt")));
     EXPECT_EQ(FileDigest(BridgeImage("disk.img")), diskDigest);
 }
 

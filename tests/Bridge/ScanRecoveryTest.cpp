@@ -191,8 +191,8 @@ std::map<std::string, std::string> Recovered(const std::string& destination)
 }
 
 const std::map<std::string, std::string> kSources = {
-    {"PHOTO.JPG", "src/photo.jpg"}, {"SONG.MP3", "src/song.mp3"},         {"CLIP.MP4", "src/clip.mp4"},
-    {"REPORT.PDF", "src/docs/report.pdf"}, {"DATA.BIN", "src/docs/data.bin"},
+    {"photo.jpg", "src/photo.jpg"}, {"song.mp3", "src/song.mp3"},         {"clip.mp4", "src/clip.mp4"},
+    {"report.pdf", "src/docs/report.pdf"}, {"data.bin", "src/docs/data.bin"},
 };
 
 class BridgeScan : public testing::Test {
@@ -243,11 +243,11 @@ TEST_F(BridgeScan, QuickScanFillsTheSink)
     for (auto& [type, nodes] : types)
         byType[type] = NamesOf(nodes);
     ASSERT_EQ(byType.size(), 5u);
-    EXPECT_EQ(byType[1], (std::set<std::string>{"PHOTO.JPG"}));
-    EXPECT_EQ(byType[2], (std::set<std::string>{"SONG.MP3"}));
-    EXPECT_EQ(byType[4], (std::set<std::string>{"CLIP.MP4"}));
-    EXPECT_EQ(byType[16], (std::set<std::string>{"REPORT.PDF", "#ONE.TXT"}));
-    EXPECT_EQ(byType[32], (std::set<std::string>{"DATA.BIN"}));
+    EXPECT_EQ(byType[1], (std::set<std::string>{"photo.jpg"}));
+    EXPECT_EQ(byType[2], (std::set<std::string>{"song.mp3"}));
+    EXPECT_EQ(byType[4], (std::set<std::string>{"clip.mp4"}));
+    EXPECT_EQ(byType[16], (std::set<std::string>{"report.pdf", "#one.txt"}));
+    EXPECT_EQ(byType[32], (std::set<std::string>{"data.bin"}));
     // Every file was modified in March 2021 (and mtools gave them the same
     // creation time); nothing fills the access-time map.
     for (const TimeMap& map : {scan.GetModifyTimeMap(), scan.GetCreateTimeMap()}) {
@@ -263,15 +263,15 @@ TEST_F(BridgeScan, QuickScanFillsTheSink)
     const NodeList roots = scan.GetFileSystemNode();
     ASSERT_EQ(roots.size(), 1u);
     const auto files = FilesByName();
-    ASSERT_EQ(files.count("PHOTO.JPG"), 1u);
-    IFileNode* photo = files.at("PHOTO.JPG");
+    ASSERT_EQ(files.count("photo.jpg"), 1u);
+    IFileNode* photo = files.at("photo.jpg");
     EXPECT_NE(scan.GetFileNodeDataRecover(photo), nullptr);
     EXPECT_EQ(scan.GetFileNodeDataRecover(nullptr), nullptr);
     EXPECT_EQ(ZRUIScan::GetNodeExt(photo), "jpg");
     EXPECT_EQ(ZRUIScan::GetNodeExt(nullptr), "");
 
     // The path view places each folder once, again after a refresh.
-    IFileNode* docs = files.at("REPORT.PDF")->GetParent();
+    IFileNode* docs = files.at("report.pdf")->GetParent();
     ASSERT_NE(docs, nullptr);
     EXPECT_TRUE(scan.FindRemoveData(photo));
     EXPECT_TRUE(scan.FindRemoveData(docs));
@@ -307,19 +307,19 @@ TEST_F(BridgeScan, DeepScanPausesAndResumes)
     EXPECT_EQ(scan.GetStatus(), OPERATION_STATUS_IDLE);
     EXPECT_GE(scan.GetScanFileCnt(), 5u);
     const auto files = FilesByName();
-    EXPECT_EQ(files.count("CLIP.MP4"), 1u);
+    EXPECT_EQ(files.count("clip.mp4"), 1u);
     // A deep scan's roots get no data-recovery object of their own; the
     // recovery goes through its per-type objects.
     EXPECT_EQ(scan.GetFileNodeDataRecover(files.begin()->second), nullptr);
     EXPECT_NE(ZRUIRecovery::instance().GetDataRecoveryByType(SEARCHER_FAT), nullptr);
     for (auto& [name, node] : files)
-        node->SetCheck(name == "CLIP.MP4" ? CHECKED_ALL : CHECKED_NONE);
+        node->SetCheck(name == "clip.mp4" ? CHECKED_ALL : CHECKED_NONE);
     TempDir destination;
     auto recovery = StartRecovery(destination.path(), 200000);
     ASSERT_TRUE(WaitForRecovery(recovery));
     const auto out = Recovered(destination.path());
-    ASSERT_EQ(out.count("CLIP.MP4"), 1u);
-    EXPECT_EQ(FileDigest(out.at("CLIP.MP4")), FileDigest(BridgeImage("src/clip.mp4")));
+    ASSERT_EQ(out.count("clip.mp4"), 1u);
+    EXPECT_EQ(FileDigest(out.at("clip.mp4")), FileDigest(BridgeImage("src/clip.mp4")));
     EXPECT_EQ(out.size(), 1u);
     scan.SetDeepScan(0);
 }
@@ -358,7 +358,7 @@ TEST_F(BridgeScan, WholeDiskQuickScanWalksItsVolumes)
     EXPECT_EQ(scan.GetFileSystemNode().size(), 3u);
     const auto files = FilesByName();
     EXPECT_EQ(files.size(), 3u);
-    for (const char* name : {"EFI.TXT", "A.JPG", "B.TXT"}) {
+    for (const char* name : {"efi.txt", "a.jpg", "b.txt"}) {
         ASSERT_EQ(files.count(name), 1u) << name;
         EXPECT_NE(scan.GetFileNodeDataRecover(files.at(name)), nullptr) << name;
     }
@@ -390,22 +390,22 @@ TEST_F(BridgeScan, RecoversCheckedShownFiles)
     auto files = FilesByName();
     for (auto& [name, node] : files)
         node->SetCheck(CHECKED_ALL);
-    files.at("DATA.BIN")->SetCheck(CHECKED_NONE);  // unchecked
-    files.at("SONG.MP3")->ShowNode(0);              // hidden by a search
+    files.at("data.bin")->SetCheck(CHECKED_NONE);  // unchecked
+    files.at("song.mp3")->ShowNode(0);              // hidden by a search
     TempDir destination;
     ZRUIRecovery& recovery = ZRUIRecovery::instance();
     auto job = StartRecovery(destination.path(), 3000 + 200000 + 1800 + 700);
     ASSERT_TRUE(WaitForRecovery(job));
     ASSERT_TRUE(PumpUntil([&] { return recorder.Count("DoRecovery") >= 1; }));
-    files.at("SONG.MP3")->ShowNode(1);
+    files.at("song.mp3")->ShowNode(1);
 
     const auto out = Recovered(destination.path());
-    for (const char* name : {"PHOTO.JPG", "CLIP.MP4", "REPORT.PDF"}) {
+    for (const char* name : {"photo.jpg", "clip.mp4", "report.pdf"}) {
         ASSERT_EQ(out.count(name), 1u) << name;
         EXPECT_EQ(FileDigest(out.at(name)), FileDigest(BridgeImage(kSources.at(name)))) << name;
     }
-    EXPECT_EQ(out.count("SONG.MP3"), 0u);
-    EXPECT_EQ(out.count("DATA.BIN"), 0u);
+    EXPECT_EQ(out.count("song.mp3"), 0u);
+    EXPECT_EQ(out.count("data.bin"), 0u);
     EXPECT_EQ(out.size(), 4u) << "the three live files and the deleted one";
     EXPECT_EQ(recovery.GetRecoveriedFilesCnt(), 4u);
     EXPECT_EQ(recovery.GetRecoveriedFileSize(), 3000u + 200000 + 1800 + 700);
@@ -463,8 +463,8 @@ TEST_F(BridgeScan, FailedWritePausesTheJob)
         EXPECT_EQ(ResultKind(recovery.GetProgressInfo().u64Result), ZRUIRecovery::kWriteIncompleteKind);
         EXPECT_FALSE(job->done.load());
         auto out = Recovered(destination.path());
-        EXPECT_EQ(out.count("REPORT.PDF"), 0u) << "the job must wait before the fourth file";
-        EXPECT_EQ(out.count("PHOTO.JPG"), 1u);
+        EXPECT_EQ(out.count("report.pdf"), 0u) << "the job must wait before the fourth file";
+        EXPECT_EQ(out.count("photo.jpg"), 1u);
         limit.Lift();
         if (resume)
             recovery.PauseOrResumeOperation();
@@ -479,8 +479,8 @@ TEST_F(BridgeScan, FailedWritePausesTheJob)
             }
             EXPECT_FALSE(IsResultFailure(job->result.load()));
         } else {
-            EXPECT_EQ(out.count("REPORT.PDF"), 0u);
-            EXPECT_EQ(out.count("DATA.BIN"), 0u);
+            EXPECT_EQ(out.count("report.pdf"), 0u);
+            EXPECT_EQ(out.count("data.bin"), 0u);
         }
     }
 }

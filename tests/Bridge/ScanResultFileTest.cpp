@@ -300,7 +300,7 @@ TreeSpec GoodTree()
     t.root.dir = 1;
     t.root.name = "VOL(FAT/FAT32)";
     t.partitions = {{1, PartitionRecord(0, FS_FAT16, 4, 100, 512, 65536)}};
-    NodeSpec folder = File(10, 2, "DOCS");
+    NodeSpec folder = File(10, 2, "docs");
     folder.dir = 1;
     folder.runs.clear();
     t.nodes = {folder, File(11, 10, "A.TXT"), File(12, 2, "B.TXT")};
@@ -337,7 +337,7 @@ std::unique_ptr<SavedTree> MakeSavedTree(IStorageDevice* device)
     auto t = std::make_unique<SavedTree>();
     t->root = new CFilesystemNode("VOL(FAT/FAT32)", "VOL", SEARCHER_FAT, 2);
     t->keep.emplace_back(t->root);
-    TestNode* docs = t->Add(t->root, "DOCS", 10, true);
+    TestNode* docs = t->Add(t->root, "docs", 10, true);
     TestNode* top = t->Add(t->root, "top.bin", 13, false);
     top->m_size = 4096;
     auto* runs = new CDataRunList();
@@ -727,10 +727,13 @@ TEST_F(ScanResultFile, VolumeReplaysOnlyItsOwnTrees)
     EXPECT_FALSE(out.damaged);
     EXPECT_EQ(out.log, (std::vector<std::string>{"info 32 2", "node 32 10", "node 32 11", "node 32 12", "flash 32"}));
 
+    // A volume without a name of its own named its trees after their
+    // volumes' labels (or "Disk"): by name it cannot tell them apart, and
+    // takes every tree.
     FakeDevice noName(STORAGE_DEVICE_VOLUME, "");
     out = Load(path, &noName);
-    EXPECT_EQ(out.log.front(), "info 32 7");
-    EXPECT_EQ(out.nodes, 3u);
+    EXPECT_EQ(out.log.front(), "info 32 3");
+    EXPECT_EQ(out.nodes, 12u);
 
     // A whole disk takes every tree.
     out = Load(path, &m_disk);

@@ -106,8 +106,8 @@ TEST_F(FacadeScan, QuickScanSelectionAndRecovery)
     ZRUIController::GetSelectedFilesAmout(&selected, &bytes);
     EXPECT_EQ(selected, 0u);
     EXPECT_EQ(bytes, 0u);
-    IFileNode* photo = FoundFile("PHOTO.JPG");
-    IFileNode* data = FoundFile("DATA.BIN");
+    IFileNode* photo = FoundFile("photo.jpg");
+    IFileNode* data = FoundFile("data.bin");
     ASSERT_NE(photo, nullptr);
     ASSERT_NE(data, nullptr);
     OpNodeData::setFileNode(FileNodeToValue(photo), 2);
@@ -145,12 +145,12 @@ TEST_F(FacadeScan, QuickScanSelectionAndRecovery)
 
     const auto out = Recovered(dest.path());
     ASSERT_EQ(out.size(), 2u);
-    ASSERT_EQ(out.count("PHOTO.JPG"), 1u);
-    ASSERT_EQ(out.count("DATA.BIN"), 1u);
-    EXPECT_EQ(ReadFileBytes(out.at("PHOTO.JPG")), ReadFileBytes(BridgeImage("src/photo.jpg")));
-    EXPECT_EQ(ReadFileBytes(out.at("DATA.BIN")), ReadFileBytes(BridgeImage("src/docs/data.bin")));
+    ASSERT_EQ(out.count("photo.jpg"), 1u);
+    ASSERT_EQ(out.count("data.bin"), 1u);
+    EXPECT_EQ(ReadFileBytes(out.at("photo.jpg")), ReadFileBytes(BridgeImage("src/photo.jpg")));
+    EXPECT_EQ(ReadFileBytes(out.at("data.bin")), ReadFileBytes(BridgeImage("src/docs/data.bin")));
     // The files sit below one root folder per file system, then the volume.
-    EXPECT_NE(out.at("DATA.BIN").find("/BRIDGEVOL/"), std::string::npos) << out.at("DATA.BIN");
+    EXPECT_NE(out.at("data.bin").find("/BRIDGEVOL/"), std::string::npos) << out.at("data.bin");
 
     quint64 total = 0, done = 0;
     qint64 error = -1;
@@ -178,7 +178,7 @@ TEST_F(FacadeScan, WholeDiskScanAndTheSameDeviceCheck)
     std::set<std::string> names;
     for (IFileNode* node : FoundFiles())
         names.insert(node->GetFileName());
-    EXPECT_EQ(names, (std::set<std::string>{"EFI.TXT", "A.JPG", "B.TXT"}));
+    EXPECT_EQ(names, (std::set<std::string>{"efi.txt", "a.jpg", "b.txt"}));
     // MORE, a volume of the scanned disk, has the temporary folders' device
     // number; nothing on this machine has vol.img's.
     TempDir dest;
@@ -226,7 +226,7 @@ TEST_F(FacadeScan, DeepScanPausesResumesAndStops)
     double percent = 0;
     ZRUIController::GetScanProgress(&percent, nullptr);
     EXPECT_DOUBLE_EQ(percent, 100.0);
-    EXPECT_NE(FoundFile("PHOTO.JPG"), nullptr);
+    EXPECT_NE(FoundFile("photo.jpg"), nullptr);
 
     // Stopped while paused: it stays "running" until the worker has ended,
     // and the last notification says it no longer runs.
@@ -264,7 +264,7 @@ TEST_F(FacadeScan, SearchNarrowsTheShownFiles)
     EXPECT_EQ(ZRUIController::GetSearchString(), "jpg");
     FileNodeArray found;
     ZRUIController::GetSearchResultToArr(&found);
-    EXPECT_EQ(NamesOf(found), (std::set<std::string>{"PHOTO.JPG"}));
+    EXPECT_EQ(NamesOf(found), (std::set<std::string>{"photo.jpg"}));
     // Only shown files are selected and recovered.
     for (IFileNode* node : FoundFiles())
         OpNodeData::setFileNode(FileNodeToValue(node), 2);
@@ -303,14 +303,14 @@ TEST_F(FacadeScan, ResultTreesThroughTheFacade)
     ASSERT_EQ(roots.size(), 1u);
     FileNodeArray files;
     ZRUIController::GetFileNodeToArray(&files, roots[0].get());
-    EXPECT_EQ(NamesOf(files), (std::set<std::string>{"PHOTO.JPG", "SONG.MP3", "CLIP.MP4", "#ONE.TXT"}));
+    EXPECT_EQ(NamesOf(files), (std::set<std::string>{"photo.jpg", "song.mp3", "clip.mp4", "#one.txt"}));
     ASSERT_EQ(roots[0]->children().size(), 1u);
     OpNodeData* docs = roots[0]->children()[0].item();
     ASSERT_NE(docs, nullptr);
     EXPECT_TRUE(ZRUIController::IsFileNode(roots[0]->fileNode(), &roots));
     files.clear();
     ZRUIController::GetFileNodeToArray(&files, docs);
-    EXPECT_EQ(NamesOf(files), (std::set<std::string>{"REPORT.PDF", "DATA.BIN"}));
+    EXPECT_EQ(NamesOf(files), (std::set<std::string>{"report.pdf", "data.bin"}));
     // A second request adds nothing twice.
     ZRUIController::GetScanTreeNodeData(&roots, false);
     EXPECT_EQ(roots.size(), 1u);
@@ -376,8 +376,8 @@ TEST_F(FacadeScan, SavedResultLoadsBackAndRecovers)
     std::set<std::string> names;
     for (IFileNode* node : FoundFiles())
         names.insert(node->GetFileName());
-    EXPECT_EQ(names, (std::set<std::string>{"PHOTO.JPG", "SONG.MP3", "CLIP.MP4", "REPORT.PDF", "DATA.BIN", "#ONE.TXT"}));
-    IFileNode* song = FoundFile("SONG.MP3");
+    EXPECT_EQ(names, (std::set<std::string>{"photo.jpg", "song.mp3", "clip.mp4", "report.pdf", "data.bin", "#one.txt"}));
+    IFileNode* song = FoundFile("song.mp3");
     ASSERT_NE(song, nullptr);
     OpNodeData::setFileNode(FileNodeToValue(song), 2);
     unsigned int count = 0;
@@ -391,8 +391,8 @@ TEST_F(FacadeScan, SavedResultLoadsBackAndRecovers)
     ASSERT_EQ(ZRUIController::DoRecovery(&selection, QString::fromStdString(dest.path()), "DoRecovery"), 0u);
     ASSERT_TRUE(Pump([&] { return ended; }));
     const auto out = Recovered(dest.path());
-    ASSERT_EQ(out.count("SONG.MP3"), 1u);
-    EXPECT_EQ(ReadFileBytes(out.at("SONG.MP3")), ReadFileBytes(BridgeImage("src/song.mp3")));
+    ASSERT_EQ(out.count("song.mp3"), 1u);
+    EXPECT_EQ(ReadFileBytes(out.at("song.mp3")), ReadFileBytes(BridgeImage("src/song.mp3")));
     ZRUIController::UnselectedAllNodes();
 
     // A file that is no scan result ends the load with an error, and the
@@ -422,7 +422,7 @@ TEST_F(FacadeScan, RefreshingTheDeviceListForgetsTheLastDevice)
     EXPECT_EQ(listener.Count("NormalScranValue"), 0);
     // The new list scans as before.
     ASSERT_TRUE(ScanThroughFacade("BRIDGEVOL"));
-    EXPECT_NE(FoundFile("PHOTO.JPG"), nullptr);
+    EXPECT_NE(FoundFile("photo.jpg"), nullptr);
 }
 
 }  // namespace

@@ -122,16 +122,16 @@ TEST(ScanOutline, ViewsOfARealScan)
     OpNodeData* top = pathRoots[0].get();
     EXPECT_EQ(top->nodeType(), OPNODE_KIND_FILESYSTEM);
     ASSERT_EQ(top->children().size(), 1u);
-    OpNodeData* docs = Child(top, "DOCS");
+    OpNodeData* docs = Child(top, "docs");
     ASSERT_NE(docs, nullptr);
     EXPECT_TRUE(docs->isDirect());
     EXPECT_TRUE(top->isHasFolderChildren());
-    EXPECT_EQ(FileNames(FilesOf(top)), (std::set<std::string>{"PHOTO.JPG", "SONG.MP3", "CLIP.MP4", "#ONE.TXT"}));
+    EXPECT_EQ(FileNames(FilesOf(top)), (std::set<std::string>{"photo.jpg", "song.mp3", "clip.mp4", "#one.txt"}));
     const FileNodeArray docFiles = FilesOf(docs);
-    EXPECT_EQ(FileNames(docFiles), (std::set<std::string>{"REPORT.PDF", "DATA.BIN"}));
+    EXPECT_EQ(FileNames(docFiles), (std::set<std::string>{"report.pdf", "data.bin"}));
     for (FileNodeValue value : docFiles) {
         OpNodeDataPtr file = OpNodeData::initWithFileNode(value);
-        EXPECT_TRUE(file->path().endsWith(QStringLiteral("/DOCS/") + file->name())) << file->path().toStdString();
+        EXPECT_TRUE(file->path().endsWith(QStringLiteral("/docs/") + file->name())) << file->path().toStdString();
         EXPECT_FALSE(file->modifyTime().isEmpty());
         EXPECT_GT(file->size(), 0);
     }
@@ -146,11 +146,11 @@ TEST(ScanOutline, ViewsOfARealScan)
     ZRUIOutline::GetScanTreeNodeData(&typeRoots, 0);
     ASSERT_EQ(typeRoots.size(), 6u);
     EXPECT_EQ(FileNames(FilesOf(Child(Group(typeRoots, FILTER_TYPE_PICTURE), "jpg"))),
-              (std::set<std::string>{"PHOTO.JPG"}));
+              (std::set<std::string>{"photo.jpg"}));
     EXPECT_EQ(FileNames(FilesOf(Child(Group(typeRoots, FILTER_TYPE_MOVIE), "mp4"))),
-              (std::set<std::string>{"CLIP.MP4"}));
+              (std::set<std::string>{"clip.mp4"}));
     EXPECT_NE(Child(Group(typeRoots, FILTER_TYPE_DOCUMENT), "pdf"), nullptr);
-    EXPECT_EQ(FileNames(FilesOf(Group(typeRoots, FILTER_TYPE_OTHER))), (std::set<std::string>{"DATA.BIN"}));
+    EXPECT_EQ(FileNames(FilesOf(Group(typeRoots, FILTER_TYPE_OTHER))), (std::set<std::string>{"data.bin"}));
     long long total = 0;
     for (const OpNodeDataPtr& group : typeRoots)
         total += ZRUIOutline::GetNodeChildrenCnt(group.get());
@@ -189,8 +189,8 @@ TEST(ScanOutline, ViewsOfARealScan)
     ASSERT_TRUE(SearchFor("photo"));
     FileNodeArray found;
     ZRUIOutline::GetSearchResultToArr(&found);
-    EXPECT_EQ(FileNames(found), (std::set<std::string>{"PHOTO.JPG"}));
-    EXPECT_EQ(FileNames(FilesOf(top)), (std::set<std::string>{"PHOTO.JPG"}));
+    EXPECT_EQ(FileNames(found), (std::set<std::string>{"photo.jpg"}));
+    EXPECT_EQ(FileNames(FilesOf(top)), (std::set<std::string>{"photo.jpg"}));
     EXPECT_TRUE(FilesOf(docs).empty());
     ZRUIOutline::GetScanTreeNodeData(&timeRoots, 0);
     EXPECT_EQ(ZRUIOutline::GetNodeChildrenCnt(timeRoots[0].get()), 1);

@@ -79,17 +79,17 @@ TEST(fat_nodes, NamesAndTimesFromImages)
         {"lfn.img", "", "abcdefghijkl😀.txt", "abcdefghijkl😀.txt", false, 2},
         {"lfn.img", "", "COLON_~1.TXT", "colon:in:name.txt", false, 2},
         {"lfn.img", "reuse", "A very long file name numb", "reuse/A very long file name numb", true, 2},
-        {"lfn.img", "reuse", "X.TXT", "reuse/x.txt", false, 0},
-        {"lfn.img", "reuse", "OTHER.TXT", "reuse/other.txt", false, 0},
+        {"lfn.img", "reuse", "x.txt", "reuse/x.txt", false, 0},
+        {"lfn.img", "reuse", "other.txt", "reuse/other.txt", false, 0},
     };
     for (const char* image : {"fat16.img", "fat32.img"}) {
         rows.push_back({image, "", "Long file name with spaces.txt", "Long file name with spaces.txt", true, 3});
         rows.push_back({image, "", "Ünïcödé-名前.txt", "Ünïcödé-名前.txt", false, -1});
-        rows.push_back({image, "", "README.TXT", "readme.txt", false, 0});
-        rows.push_back({image, "", "EMPTY1.DAT", "empty1.dat", false, 0});
-        rows.push_back({image, "dirA", "#ILE31.BIN", "dirA/_ile31.bin", true, 0});
-        rows.push_back({image, "dirA", "FILE00.BIN", "dirA/file00.bin", false, 0});
-        rows.push_back({image, "dirA", "#UB", "dirA/_ub", true, 0});
+        rows.push_back({image, "", "readme.txt", "readme.txt", false, 0});
+        rows.push_back({image, "", "empty1.dat", "empty1.dat", false, 0});
+        rows.push_back({image, "dirA", "#ile31.bin", "dirA/_ile31.bin", true, 0});
+        rows.push_back({image, "dirA", "file00.bin", "dirA/file00.bin", false, 0});
+        rows.push_back({image, "dirA", "#ub", "dirA/_ub", true, 0});
     }
 
     CFATFilePropertiesBuilder builder;
@@ -134,7 +134,7 @@ TEST(fat_nodes, NamesAndTimesFromImages)
 
     // Once: a node takes its ids and its metadata sector from the record.
     auto& root = dirs.at("fat16.img/");
-    BuiltEntry& readme = root.at("README.TXT");
+    BuiltEntry& readme = root.at("readme.txt");
     const long long rootSector = 260;
     readme.props->SetFirstClusterNum(readme.cluster);
     readme.props->SetParentFirstClusterNum(0);
@@ -152,7 +152,7 @@ TEST(fat_nodes, NamesAndTimesFromImages)
     EXPECT_EQ(static_cast<long long>(node.GetStatusWord()) >> 24, rootSector);
     EXPECT_EQ(node.GetBelongedPartition(), 3);
     char expected[80];
-    std::snprintf(expected, sizeof(expected), "=====README.TXT====== Current:%llx Parent:0\n",
+    std::snprintf(expected, sizeof(expected), "=====readme.txt====== Current:%llx Parent:0\n",
                   static_cast<unsigned long long>(cluster));
     EXPECT_EQ(line, expected);
 }

@@ -136,7 +136,7 @@ TEST(fat_deep_cli, DiskListAndRecover)
     }
     expected.insert(std::begin(kLostLines), std::end(kLostLines));
     EXPECT_EQ(expected.count("/dirA\t0\t0\t1"), 2u);
-    EXPECT_EQ(expected.count("/FRAG\t0\t0\t1"), 2u);
+    EXPECT_EQ(expected.count("/frag\t0\t0\t1"), 2u);
 
     const std::pair<const char*, std::vector<std::pair<long long, long long>>> variants[] = {
         {"intact", {}}, {"no MBR", {{0, 1}}}, {"FAT32 primary boot sector zeroed", {{133120, 1}}}};
@@ -161,7 +161,7 @@ TEST(fat_deep_cli, Fat16WithoutBootSector)
     const std::string intact = FatImagePath("fat16-end.img");
     const std::multiset<std::string> quick = FatLines(Cli("scan --quick --offset 2048 " + Quote(intact) + " --list", intact));
     ASSERT_EQ(quick.size(), 57u);
-    ASSERT_EQ(quick.count("/#MPTY2.DAT\t0\t1\t0"), 1u);
+    ASSERT_EQ(quick.count("/#mpty2.dat\t0\t1\t0"), 1u);
 
     TempDir dir;
     const std::string image = ZeroedCopy(dir, "fat16-end.img", "v.img", {{2048, 1}});
@@ -197,10 +197,10 @@ TEST(fat_deep_cli, Fat32VolumeRecoversRebasedFiles)
                 below /= part;
         files[below.string()] = entry.path().string();
     }
-    // The DOCS files need the RAW search's map of file starts; they are not
+    // The docs files need the RAW search's map of file starts; they are not
     // asserted here.
     const std::pair<const char*, const char*> want[] = {
-        {"PHOTOS/photo one.jpg", "photo one.jpg"}, {"PHOTOS/photo two.png", "photo two.png"},
+        {"photos/photo one.jpg", "photo one.jpg"}, {"photos/photo two.png", "photo two.png"},
         {"old stuff/letter A.pdf", "letter A.pdf"}, {"old stuff/letter B.pdf", "letter B.pdf"},
         {"root picture.jpg", "root picture.jpg"},
     };

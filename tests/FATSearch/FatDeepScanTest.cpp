@@ -82,8 +82,8 @@ void CheckTree(const DeepRun& run, const CFATSearchedPartitionInfo& p, const Exp
         // at start + 1 without any FAT evidence, and FRAG/D's fragments
         // follow it.
         const NodeSet quick = QuickScanNodes(FatImagePath("fat16-end.img"), 2048, 131072, FS_FAT16);
-        ASSERT_EQ(quick.count("#MPTY2.DAT"), 1u);
-        EXPECT_TRUE(quick.find("#MPTY2.DAT")->second.deleted);
+        ASSERT_EQ(quick.count("#mpty2.dat"), 1u);
+        EXPECT_TRUE(quick.find("#mpty2.dat")->second.deleted);
         EXPECT_EQ(deep, quick) << NodeSetDifference(deep, quick);
         break;
     }
@@ -101,7 +101,7 @@ void CheckTree(const DeepRun& run, const CFATSearchedPartitionInfo& p, const Exp
         std::set<std::string> dirA, frag{"A", "C", "D"};
         for (int i = 0; i < 40; ++i)
             if (i != 31)
-                dirA.insert((i < 10 ? "FILE0" : "FILE") + std::to_string(i) + ".BIN");
+                dirA.insert((i < 10 ? "file0" : "file") + std::to_string(i) + ".bin");
         bool sawDirA = false, sawFrag = false;
         for (const auto& [folder, files] : live) {
             sawDirA |= files == dirA;
@@ -112,7 +112,7 @@ void CheckTree(const DeepRun& run, const CFATSearchedPartitionInfo& p, const Exp
         // Its range runs to the device's end, so the lost-cluster parse
         // also takes directory clusters of the FAT32 volume after it: the
         // later clusters of that volume's dirA.
-        EXPECT_EQ(deep.count(kLostFolder + "FILE20.BIN"), 1u);
+        EXPECT_EQ(deep.count(kLostFolder + "file20.bin"), 1u);
         break;
     }
     }

@@ -119,9 +119,9 @@ TEST(fat_deep, OrphanDirectories)
             const auto it = nodes.find(path);
             return it != nodes.end() && it->second.deleted;
         };
-        EXPECT_TRUE(deleted("DIR0/FILE00.BIN")) << NodeSetDifference(nodes, {});
-        EXPECT_TRUE(deleted("DIR0/FILE12.BIN"));
-        EXPECT_TRUE(deleted("DIR0/#UB/sub file 3.txt"));
+        EXPECT_TRUE(deleted("DIR0/file00.bin")) << NodeSetDifference(nodes, {});
+        EXPECT_TRUE(deleted("DIR0/file12.bin"));
+        EXPECT_TRUE(deleted("DIR0/#ub/sub file 3.txt"));
         EXPECT_TRUE(deleted("DIR1/D"));
         EXPECT_EQ(nodes.size(), 3u + 13 + 4 + 3);
     }
@@ -348,7 +348,7 @@ TEST(fat_deep, PartitionRulesOfNodes)
         {"same folder, same partition", "dirA", 0, "dirA", 0, true, true, "dirA"},
         {"renamed folder, same partition: the later one's properties", "DIR0", 0, "dirA", 0, true, false, "dirA"},
         {"same name, two partitions", "dirA", 0, "dirA", 1, true, false, "dirA"},
-        {"another name, two partitions", "FRAG", 0, "dirA", 1, true, false, "FRAG"},
+        {"another name, two partitions", "frag", 0, "dirA", 1, true, false, "frag"},
         {"same file, same partition", "a.txt", 0, "a.txt", 0, false, true, "a.txt"},
         {"same file name, two partitions", "a.txt", 0, "a.txt", 1, false, false, "a.txt"},
     };
@@ -457,19 +457,19 @@ TEST(fat_deep, Fat32GuessAgainstTheFileSectorMap)
 {
     const std::string win = FatImagePath("win");
     const std::vector<std::pair<std::string, std::string>> guessedByPlace = {
-        {"PHOTOS/photo one.jpg", "photo one.jpg"},     {"PHOTOS/photo two.png", "photo two.png"},
-        {"PHOTOS/photo three.jpg", "photo three.jpg"}, {"old stuff/letter A.pdf", "letter A.pdf"},
+        {"photos/photo one.jpg", "photo one.jpg"},     {"photos/photo two.png", "photo two.png"},
+        {"photos/photo three.jpg", "photo three.jpg"}, {"old stuff/letter A.pdf", "letter A.pdf"},
         {"old stuff/letter B.pdf", "letter B.pdf"},    {"root picture.jpg", "root picture.jpg"},
     };
     const std::vector<std::pair<std::string, std::string>> docs = {
-        {"DOCS/doc picture.jpg", "doc picture.jpg"},
-        {"DOCS/doc image.png", "doc image.png"},
-        {"DOCS/doc paper.pdf", "doc paper.pdf"},
+        {"docs/doc picture.jpg", "doc picture.jpg"},
+        {"docs/doc image.png", "doc image.png"},
+        {"docs/doc paper.pdf", "doc paper.pdf"},
     };
 
     // With an empty map nothing is taken from file contents: the files that
     // lie by their folder or their neighbours get their true clusters, the
-    // DOCS files (above 0x10000 in a folder below it) keep their low ones.
+    // docs files (above 0x10000 in a folder below it) keep their low ones.
     std::map<long long, unsigned int> empty;
     auto plain = ScanWin(&empty);
     ASSERT_EQ(plain->run->Partitions().size(), 1u);
@@ -486,7 +486,7 @@ TEST(fat_deep, Fat32GuessAgainstTheFileSectorMap)
         EXPECT_LT(node->GetFileProperties()->GetFirstClusterNum(), 0x10000) << path;
     }
 
-    // The map marks where the RAW search saw the three DOCS files start:
+    // The map marks where the RAW search saw the three docs files start:
     // they move there and read back whole.
     const std::string image = FatImagePath("fat32-win.img");
     std::map<long long, unsigned int> marked;

@@ -183,18 +183,18 @@ TEST(fat_cli, RecoverErasedFat32Files)
     ASSERT_EQ(run.status, 0) << run.text;
     const auto files = RecoveredFiles(out / "out");
     std::vector<std::pair<std::string, std::string>> want = {
-        {"PHOTOS/photo one.jpg", "photo one.jpg"}, {"PHOTOS/photo two.png", "photo two.png"},
+        {"photos/photo one.jpg", "photo one.jpg"}, {"photos/photo two.png", "photo two.png"},
         {"old stuff/letter A.pdf", "letter A.pdf"}, {"old stuff/letter B.pdf", "letter B.pdf"},
         {"root picture.jpg", "root picture.jpg"},
     };
-    // The DOCS files are found only by their formats' signatures: checked
+    // The docs files are found only by their formats' signatures: checked
     // once the registry knows JPEG, PNG and PDF.
     const CFATRawAnalyserSet registry = GetFATRawAnalysers();
     if (registry.map.count(Key4(0xFF, 0xD8, 0xFF, 0xE0)) && registry.map.count(Key4(0x89, 'P', 'N', 'G')) &&
         registry.map.count(Key4('%', 'P', 'D', 'F'))) {
-        want.insert(want.end(), {{"DOCS/doc picture.jpg", "doc picture.jpg"},
-                                 {"DOCS/doc image.png", "doc image.png"},
-                                 {"DOCS/doc paper.pdf", "doc paper.pdf"}});
+        want.insert(want.end(), {{"docs/doc picture.jpg", "doc picture.jpg"},
+                                 {"docs/doc image.png", "doc image.png"},
+                                 {"docs/doc paper.pdf", "doc paper.pdf"}});
     }
     for (const auto& [path, source] : want) {
         SCOPED_TRACE(path);

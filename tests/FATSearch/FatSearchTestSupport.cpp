@@ -174,28 +174,28 @@ std::map<std::string, CFATFileNode*> NodesByPath(const CRecordingTreeBuilder& bu
 std::map<std::string, ExpectedNode> ExpectedWalkTree(int subFiles)
 {
     std::map<std::string, ExpectedNode> out{
-        {"README.TXT", {870, false, false}},
+        {"readme.txt", {870, false, false}},
         {"Long file name with spaces.txt", {5000, true, false}},
         {"Ünïcödé-名前.txt", {3000, false, false}},
-        {"EMPTY1.DAT", {0, false, false}},
-        {"EMPTY2.DAT", {0, false, false}},
+        {"empty1.dat", {0, false, false}},
+        {"empty2.dat", {0, false, false}},
         {"dirA", {0, false, true}},
-        {"dirA/#ILE31.BIN", {7541, true, false}},
-        {"dirA/#UB", {0, true, true}},
-        {"FRAG", {0, false, true}},
-        {"FRAG/A", {20000, false, false}},
-        {"FRAG/C", {20000, false, false}},
-        {"FRAG/D", {70000, false, false}},
+        {"dirA/#ile31.bin", {7541, true, false}},
+        {"dirA/#ub", {0, true, true}},
+        {"frag", {0, false, true}},
+        {"frag/A", {20000, false, false}},
+        {"frag/C", {20000, false, false}},
+        {"frag/D", {70000, false, false}},
     };
     for (int i = 0; i < 40; ++i) {
         if (i == 31)
             continue;
         char name[32];
-        std::snprintf(name, sizeof name, "dirA/FILE%02d.BIN", i);
+        std::snprintf(name, sizeof name, "dirA/file%02d.bin", i);
         out[name] = {1000 + 211LL * i, false, false};
     }
     for (int i = 0; i < subFiles; ++i)
-        out["dirA/#UB/sub file " + std::to_string(i) + ".txt"] = {1500, true, false};
+        out["dirA/#ub/sub file " + std::to_string(i) + ".txt"] = {1500, true, false};
     return out;
 }
 

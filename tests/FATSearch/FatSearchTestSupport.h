@@ -124,7 +124,7 @@ std::unique_ptr<FatScan> QuickScan(const std::string& image, enumFILE_SYSTEM_TYP
 std::unique_ptr<CImageFileDevice> OpenFatVolume(const std::string& image, enumFILE_SYSTEM_TYPE fsType,
                                                 unsigned int sectorSize = 512);
 
-// "dirA/FILE00.BIN" for a node: names from the folder nodes of the same walk
+// "dirA/file00.bin" for a node: names from the folder nodes of the same walk
 // up to the root (parent id 0). Empty when a parent is missing.
 std::string NodePath(const CRecordingTreeBuilder& builder, CFATFileNode* node);
 // Path to node; the test fails when a path comes twice.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <chrono>
 #include <cstdlib>
 #include <cstdio>
@@ -63,15 +64,21 @@ CFATSearchedPartitionInfo* RecordOf(FatScan& scan, std::unique_ptr<CSearchedPart
     return dynamic_cast<CFATSearchedPartitionInfo*>(clone);
 }
 
-// How many logged reads cover each of sectors.
-std::map<long long, int> ReadsCovering(const FatScan& scan, const std::set<long long>& sectors)
+// How many logged reads cover each of sectors, leaving out the read with
+// index `skip`.
+std::map<long long, int> ReadsCovering(const FatScan& scan, const std::set<long long>& sectors,
+                                       size_t skip = SIZE_MAX)
 {
     std::map<long long, int> out;
     for (long long s : sectors)
         out[s] = 0;
-    for (const CReadLogDevice::Read& r : scan.device->reads)
+    for (size_t i = 0; i < scan.device->reads.size(); ++i) {
+        if (i == skip)
+            continue;
+        const CReadLogDevice::Read& r = scan.device->reads[i];
         for (auto it = out.lower_bound(r.first); it != out.end() && it->first < r.first + r.count; ++it)
             ++it->second;
+    }
     return out;
 }
 
@@ -146,8 +153,8 @@ TEST(fat_walk, NodeListsIdsRunsAndReadsOfTheFourImages)
             const std::string parent = Parent(path);
             EXPECT_EQ(node->GetParentNodeID(), parent.empty() ? 0 : nodes.at(parent)->GetCurrentNodeID());
         }
-        EXPECT_EQ(nodes.at("EMPTY1.DAT")->GetCurrentNodeID(), static_cast<long long>(kFirstEmptyId));
-        EXPECT_EQ(nodes.at("EMPTY2.DAT")->GetCurrentNodeID(), static_cast<long long>(kFirstEmptyId + 1));
+        EXPECT_EQ(nodes.at("empty1.dat")->GetCurrentNodeID(), static_cast<long long>(kFirstEmptyId));
+        EXPECT_EQ(nodes.at("empty2.dat")->GetCurrentNodeID(), static_cast<long long>(kFirstEmptyId + 1));
 
         // Ids and extents against istat; bytes against the sources.
         std::unique_ptr<CSearchedPartitionInfo> holder;
@@ -186,23 +193,37 @@ TEST(fat_walk, NodeListsIdsRunsAndReadsOfTheFourImages)
             EXPECT_TRUE(ReadNodeBytes(scan->device.get(), node, record) == ReadFileBytes(SourceFile(path)))
                 << "bytes differ from " << SourceFile(path);
         }
-        IDataRunList* fragD = nodes.at("FRAG/D")->GetDataRunList();
+        IDataRunList* fragD = nodes.at("frag/D")->GetDataRunList();
         ASSERT_NE(fragD, nullptr);
         EXPECT_EQ(static_cast<CDataRunList*>(fragD)->GetCount(), c.fragmented ? 2u : 1u);
 
-        // Reads: the root and each live folder cluster once, each FAT copy
-        // that is read in one call, and nothing outside the volume.
+        // Reads: the root and each live folder cluster once by the walk,
+        // each FAT copy that is read in one call, and nothing outside the
+        // volume. Before the walk the tree's label lookup reads the root's
+        // first cluster once, in one call.
         const long long fatStart = record->GetReservedSector();
         const long long fatSectors = record->GetSectorPerFAT();
+        long long rootFirst = fatStart + 2 * fatSectors;
         if (c.type == FS_FAT16) {
-            for (long long s = fatStart + 2 * fatSectors; s < dataStart; ++s)
+            for (long long s = rootFirst; s < dataStart; ++s)
                 liveDirectorySectors.insert(s);  // the fixed root directory
         } else {
             std::vector<long long> root = IstatSectors(image, 2);
             root.erase(std::remove(root.begin(), root.end(), 0), root.end());
+            ASSERT_FALSE(root.empty());
+            rootFirst = root.front();
             liveDirectorySectors.insert(root.begin(), root.end());
         }
-        for (const auto& [sector, count] : ReadsCovering(*scan, liveDirectorySectors))
+        const auto& reads = scan->device->reads;
+        const auto labelRead = std::find_if(reads.begin(), reads.end(), [&](const CReadLogDevice::Read& r) {
+            return r.first <= rootFirst && rootFirst < r.first + r.count;
+        });
+        ASSERT_NE(labelRead, reads.end());
+        EXPECT_EQ(labelRead->first, rootFirst);
+        EXPECT_EQ(labelRead->count, static_cast<long long>(spc));
+        EXPECT_EQ(labelRead->tag, 0u);
+        const size_t labelIndex = static_cast<size_t>(labelRead - reads.begin());
+        for (const auto& [sector, count] : ReadsCovering(*scan, liveDirectorySectors, labelIndex))
             EXPECT_EQ(count, 1) << "directory sector " << sector;
         int wholeCopyReads = 0, otherFatReads = 0;
         for (const CReadLogDevice::Read& r : scan->device->reads) {
@@ -229,10 +250,10 @@ TEST(fat_walk, LongNameCutByTheEndOfARunIsAssembledWhole)
     ASSERT_EQ(scan->result, 0u);
     const auto nodes = NodesByPath(scan->builder);
 
-    std::set<std::string> want{"MANY", "MANY/FIRST.TXT", "MANY/SECOND.TXT"};
+    std::set<std::string> want{"many", "many/FIRST.TXT", "many/SECOND.TXT"};
     for (int i = 1; i <= 420; ++i) {
         char name[80];
-        std::snprintf(name, sizeof name, "MANY/%03d a long file name that needs four entries.txt", i);
+        std::snprintf(name, sizeof name, "many/%03d a long file name that needs four entries.txt", i);
         want.insert(name);
     }
     std::set<std::string> got;
@@ -251,7 +272,7 @@ TEST(fat_walk, LongNameCutByTheEndOfARunIsAssembledWhole)
 
     // The folder is one contiguous piece of 132 one-sector clusters, read as
     // 128 sectors and then 4; the name of slot 2048 begins in the first read.
-    const long long folder = scan->DataStart() + (nodes.at("MANY")->GetCurrentNodeID() - 2);
+    const long long folder = scan->DataStart() + (nodes.at("many")->GetCurrentNodeID() - 2);
     std::vector<std::pair<long long, long long>> folderReads;
     for (const CReadLogDevice::Read& r : scan->device->reads)
         if (r.first >= folder && r.first < folder + 132)
@@ -261,7 +282,7 @@ TEST(fat_walk, LongNameCutByTheEndOfARunIsAssembledWhole)
     for (size_t slot = 2044; slot < 2048; ++slot)
         EXPECT_EQ(slots[(slot - 2032) * 32 + 11], 0x0F) << "slot " << slot << " is a long-name entry";
     EXPECT_EQ(slots[(2048 - 2032) * 32 + 11], 0x20) << "slot 2048 is the short entry";
-    EXPECT_TRUE(nodes.count("MANY/409 a long file name that needs four entries.txt"));
+    EXPECT_TRUE(nodes.count("many/409 a long file name that needs four entries.txt"));
 }
 
 namespace {
@@ -272,15 +293,15 @@ struct ErasedCase {
     const char* source;  // in win/, none for the folder
 };
 const ErasedCase kErased[] = {
-    {"PHOTOS/photo one.jpg", "photo one.jpg"},
-    {"PHOTOS/photo two.png", "photo two.png"},
+    {"photos/photo one.jpg", "photo one.jpg"},
+    {"photos/photo two.png", "photo two.png"},
     {"old stuff", nullptr},
     {"old stuff/letter A.pdf", "letter A.pdf"},
     {"old stuff/letter B.pdf", "letter B.pdf"},
     {"root picture.jpg", "root picture.jpg"},
-    {"DOCS/doc picture.jpg", "doc picture.jpg"},
-    {"DOCS/doc image.png", "doc image.png"},
-    {"DOCS/doc paper.pdf", "doc paper.pdf"},
+    {"docs/doc picture.jpg", "doc picture.jpg"},
+    {"docs/doc image.png", "doc image.png"},
+    {"docs/doc paper.pdf", "doc paper.pdf"},
 };
 
 // Single-sector reads made while the walk worked out node index's entry:
@@ -311,7 +332,7 @@ TEST(fat_walk, ErasedFat32FirstClustersAreGuessed)
         CFATSearchedPartitionInfo* record = RecordOf(*scan, holder);
         ASSERT_NE(record, nullptr);
 
-        EXPECT_EQ(nodes.at("PHOTOS")->GetCurrentNodeID(), 0x11004);
+        EXPECT_EQ(nodes.at("photos")->GetCurrentNodeID(), 0x11004);
         EXPECT_EQ(nodes.at("old stuff")->GetCurrentNodeID(), 0x11005);
         EXPECT_TRUE(nodes.at("old stuff")->IsDeleted());
         for (const ErasedCase& e : kErased) {
@@ -320,7 +341,7 @@ TEST(fat_walk, ErasedFat32FirstClustersAreGuessed)
             EXPECT_TRUE(node->IsDeleted());
             if (!e.source)
                 continue;
-            const bool inDocs = std::string(e.path).rfind("DOCS/", 0) == 0;
+            const bool inDocs = std::string(e.path).rfind("docs/", 0) == 0;
             if (inDocs && !withDouble) {
                 // Nothing tells where they went: they stay at their low clusters.
                 EXPECT_LT(node->GetCurrentNodeID(), 0x10000);
@@ -332,7 +353,7 @@ TEST(fat_walk, ErasedFat32FirstClustersAreGuessed)
                 << "bytes differ from win/" << e.source;
         }
 
-        // Candidate reads per file: none under PHOTOS (its own high word
+        // Candidate reads per file: none under photos (its own high word
         // places them), at most 43 (9, then 34) anywhere.
         std::set<long long> folderSectors;
         for (CFATFileNode* node : scan->builder.nodes)
@@ -346,7 +367,7 @@ TEST(fat_walk, ErasedFat32FirstClustersAreGuessed)
             const std::string path = NodePath(scan->builder, node);
             const int reads = CandidateReads(*scan, i, folderSectors);
             EXPECT_LE(reads, 43) << path;
-            if (path.rfind("PHOTOS/", 0) == 0) {
+            if (path.rfind("photos/", 0) == 0) {
                 EXPECT_EQ(reads, 0) << path;
             }
         }
@@ -458,6 +479,15 @@ std::set<std::string> ShortNamesIn(const std::vector<uint8_t>& bytes)
         std::string base(reinterpret_cast<const char*>(e), 8), ext(reinterpret_cast<const char*>(e) + 8, 3);
         base.erase(base.find_last_not_of(' ') + 1);
         ext.erase(ext.find_last_not_of(' ') + 1);
+        // Byte 12's lower-case flags: 0x08 the base, 0x10 the extension.
+        const auto lower = [](std::string& s) {
+            for (char& ch : s)
+                ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        };
+        if (e[12] & 0x08)
+            lower(base);
+        if (e[12] & 0x10)
+            lower(ext);
         if (base[0] == '\xE5')
             base[0] = '#';
         out.insert(ext.empty() ? base : base + "." + ext);
@@ -532,7 +562,7 @@ TEST(fat_walk, DirectoryChainsEndAtTheVolume)
         const auto nodes = NodesByPath(scan->builder);
         EXPECT_EQ(Keys(nodes), intactPaths);
         // The patched FAT is still in use: FRAG/D keeps its two extents.
-        EXPECT_EQ(static_cast<CDataRunList*>(nodes.at("FRAG/D")->GetDataRunList())->GetCount(), 2u);
+        EXPECT_EQ(static_cast<CDataRunList*>(nodes.at("frag/D")->GetDataRunList())->GetCount(), 2u);
         const long long first = record->GetUnitBase() + (dirA - 2) * record->GetSectorsPerUnit();
         int dirAReads = 0;
         for (const CReadLogDevice::Read& r : scan->device->reads) {
@@ -593,7 +623,7 @@ TEST(fat_walk, LoopingDirectoryChainIsReadOnce)
     auto scan = QuickScan(copy, FS_FAT32);
     ASSERT_EQ(scan->result, 0u);
     const auto nodes = NodesByPath(scan->builder);
-    EXPECT_TRUE(nodes.count("dirA/FILE00.BIN"));
+    EXPECT_TRUE(nodes.count("dirA/file00.bin"));
     int firstReads = 0;
     for (const CReadLogDevice::Read& r : scan->device->reads)
         firstReads += r.first <= dataStart + dirA[0] - 2 && dataStart + dirA[0] - 2 < r.first + r.count;
@@ -612,9 +642,9 @@ TEST(fat_walk, FolderWithoutDotEntryIsDropped)
     auto scan = QuickScan(copy, FS_FAT32);
     ASSERT_EQ(scan->result, 0u);
     auto want = ExpectedWalkTree(4);
-    want.erase("FRAG/A");
-    want.erase("FRAG/C");
-    want.erase("FRAG/D");
+    want.erase("frag/A");
+    want.erase("frag/C");
+    want.erase("frag/D");
     const auto nodes = NodesByPath(scan->builder);
     EXPECT_EQ(Keys(nodes), Keys(want));
 }

@@ -470,6 +470,9 @@ int RestoreScanSink::SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, IPr
     const bool wholeDisk =
         device->GetType() == STORAGE_DEVICE_DISK || ZRUIDeviceData::instance().IsDiskStorage(device);
     std::string expected = GetDeviceDescription(device);
+    // A device without a name of its own had its trees named after the
+    // volumes' labels (or "Disk"): every tree saved from it is its own.
+    const bool unnamedDevice = expected.empty();
     if (expected.empty())
         expected = "Disk";
 
@@ -501,9 +504,11 @@ int RestoreScanSink::SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, IPr
                 SaveRestoreResult::RestoreSystemNode::ReadSystemNode(m_pStream, nullptr));
             type = root->GetSearcheType();
             const char* volumeName = root->GetVolumeName();
-            replaying = IsKnownSearcherType(type) && *volumeName && (wholeDisk || expected == volumeName);
+            replaying =
+                IsKnownSearcherType(type) && *volumeName && (wholeDisk || unnamedDevice || expected == volumeName);
             if (replaying) {
                 builder->AddSearcherInfo(type, root->GetCurrentNodeID());
+                builder->SetSearcherVolumeName(type, volumeName);
                 ++m_iReplayedTrees;
                 SaveRestoreResult::IncProgress(progress, false, false);
                 // One reader per type for the compressed files of the load.

@@ -92,28 +92,28 @@ TEST_F(ResultsOnImage, QuickScanShowsTreesListSearchAndChecks)
     EXPECT_TRUE(Visible(window->continueButton));  // a quick scan of a device offers the deep scan
     EXPECT_TRUE(Visible(window->exportButton));
 
-    // Path tree: one file-system root, selected, with DOCS as its folder.
+    // Path tree: one file-system root, selected, with docs as its folder.
     ASSERT_EQ(window->allDiskArr().size(), 1u);
     OpNodeData* root = window->allDiskArr()[0].get();
     EXPECT_EQ(window->opDataFile(), root);
-    OpNodeData* docs = ChildNamed(root, "DOCS");
+    OpNodeData* docs = ChildNamed(root, "docs");
     ASSERT_NE(docs, nullptr);
     EXPECT_EQ(window->outlineViewNumberOfChildrenOfItem(docs), 0);
     auto list = ListByName();
     // The root's files (its folder stays in the tree).
-    for (const char* name : {"PHOTO.JPG", "SONG.MP3", "CLIP.MP4"})
+    for (const char* name : {"photo.jpg", "song.mp3", "clip.mp4"})
         EXPECT_EQ(list.count(name), 1u) << name;
     EXPECT_EQ(list.size(), 4u);
     int deleted = 0;
     for (size_t i = 0; i < window->arrList().size(); ++i) {
         const QString name = window->tableViewObjectValue("Name", static_cast<int>(i));
         // A deleted FAT entry has lost its first letter.
-        const bool gone = name.endsWith("ONE.TXT");
+        const bool gone = name.endsWith("one.txt");
         deleted += gone ? 1 : 0;
         EXPECT_EQ(window->tableViewRowIsDeleted(static_cast<int>(i)), gone) << name.toStdString();
-        if (name == "PHOTO.JPG") {
+        if (name == "photo.jpg") {
             EXPECT_EQ(window->tableViewObjectValue("Size", static_cast<int>(i)), "2.93 KB");
-            EXPECT_TRUE(window->tableViewObjectValue("Path", static_cast<int>(i)).endsWith("/PHOTO.JPG"));
+            EXPECT_TRUE(window->tableViewObjectValue("Path", static_cast<int>(i)).endsWith("/photo.jpg"));
         }
     }
     EXPECT_EQ(deleted, 1);
@@ -121,8 +121,8 @@ TEST_F(ResultsOnImage, QuickScanShowsTreesListSearchAndChecks)
     ASSERT_TRUE(window->outlineViewShouldSelectItem(docs, 0));
     list = ListByName();
     EXPECT_EQ(list.size(), 2u);
-    EXPECT_EQ(list.count("REPORT.PDF"), 1u);
-    EXPECT_EQ(list.count("DATA.BIN"), 1u);
+    EXPECT_EQ(list.count("report.pdf"), 1u);
+    EXPECT_EQ(list.count("data.bin"), 1u);
 
     // Type tree: groups with their counts.
     window->typeButtonClick();
@@ -170,7 +170,7 @@ TEST_F(ResultsOnImage, QuickScanShowsTreesListSearchAndChecks)
     window->search->textField()->setText("photo");
     window->doSearch();
     EXPECT_EQ(window->selectedFileCnt(), 0u);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return ListByName().count("PHOTO.JPG") == 1; }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ListByName().count("photo.jpg") == 1; }, 20000));
     EXPECT_EQ(ListByName().size(), 1u);
     EXPECT_FALSE(window->allDiskArr().empty());
     // The restarted search (same key) ends too; clearing brings no hits.
@@ -238,17 +238,17 @@ TEST_F(ResultsOnImage, RecoveryOfCheckedFilesCopiesTheirBytes)
 {
     window->getData();
     ASSERT_TRUE(WaitForResultState());
-    // PHOTO.JPG from the root's list, DATA.BIN from the DOCS folder's.
+    // photo.jpg from the root's list, data.bin from the docs folder's.
     auto checkByName = [&](const QString& name) {
         for (size_t i = 0; i < window->arrList().size(); ++i)
             if (window->tableViewObjectValue("Name", static_cast<int>(i)) == name)
                 window->nsbuttonCellClick(static_cast<int>(i));
     };
-    checkByName("PHOTO.JPG");
-    OpNodeData* docs = ChildNamed(window->allDiskArr()[0].get(), "DOCS");
+    checkByName("photo.jpg");
+    OpNodeData* docs = ChildNamed(window->allDiskArr()[0].get(), "docs");
     ASSERT_NE(docs, nullptr);
     ASSERT_TRUE(window->outlineViewShouldSelectItem(docs, 0));
-    checkByName("DATA.BIN");
+    checkByName("data.bin");
     EXPECT_EQ(window->selectedFileCnt(), 2u);
     EXPECT_EQ(window->selectedFileSize(), 4200u);
 
@@ -268,8 +268,8 @@ TEST_F(ResultsOnImage, RecoveryOfCheckedFilesCopiesTheirBytes)
         if (entry.is_regular_file())
             out[entry.path().filename().string()] = entry.path().string();
     ASSERT_EQ(out.size(), 2u);
-    EXPECT_EQ(ReadFileBytes(out["PHOTO.JPG"]), ReadFileBytes(BridgeImage("src/photo.jpg")));
-    EXPECT_EQ(ReadFileBytes(out["DATA.BIN"]), ReadFileBytes(BridgeImage("src/docs/data.bin")));
+    EXPECT_EQ(ReadFileBytes(out["photo.jpg"]), ReadFileBytes(BridgeImage("src/photo.jpg")));
+    EXPECT_EQ(ReadFileBytes(out["data.bin"]), ReadFileBytes(BridgeImage("src/docs/data.bin")));
     ZRUIController::UnselectedAllNodes();
 }
 
