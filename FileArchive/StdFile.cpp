@@ -230,7 +230,7 @@ unsigned int CStdFile::ReadBuffered(void* buffer, unsigned int size)
     return static_cast<unsigned int>(done);
 }
 
-int CStdFile::Write(const void* data, unsigned int size)
+int CStdFile::WriteBuffered(const void* data, unsigned int size)
 {
     if (m_iFd < 0 || m_bFailed)
         return 0;

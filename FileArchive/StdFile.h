@@ -61,7 +61,19 @@ public:
     }
     // 1 when all size bytes were taken (and any block it pushed out reached
     // the file).
-    int Write(const void* data, unsigned int size);
+    int Write(const void* data, unsigned int size)
+    {
+        // Saving writes millions of small fields: those that continue the
+        // buffered writes and fit are gathered here without a call.
+        if (m_bDirty && !m_bFailed && data && size > 0 && m_llBufStart + static_cast<long long>(m_nBufLen) == m_llPos &&
+            size <= kBufferSize - m_nBufLen) {
+            std::memcpy(m_pBuffer.get() + m_nBufLen, data, size);
+            m_nBufLen += size;
+            m_llPos += size;
+            return 1;
+        }
+        return WriteBuffered(data, size);
+    }
     // Writes what is buffered; 0 when that or an earlier write failed.
     int Flush();
     // Flush, then waits until the file's data is on the storage device.
@@ -87,6 +99,7 @@ public:
 private:
     int Adopt(int fd, const char* path);
     unsigned int ReadBuffered(void* buffer, unsigned int size);
+    int WriteBuffered(const void* data, unsigned int size);
     bool FlushPending();
     void AddWrittenToCRC(const unsigned char* data, size_t size, long long offset);
     void DropBuffer();
