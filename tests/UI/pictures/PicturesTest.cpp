@@ -42,7 +42,7 @@ const char* const kSingles[] = {
     "search_normal", "search_clear", "close_normal", "del_normal", "del_press",
     "deletered", "select", "usb.png", "mirror_image", "loading", "loading.png", "warning_b",
     "NSAscendingSortIndicator", "NSDescendingSortIndicator",
-    "list_focus", "list_no_hover", "preview_focus", "preview_no_hover",
+    "list_focus", "list_no_hover", "preview_focus", "preview_no_hover", "grid_focus", "grid_no_hover", "menu",
     "facebook", "twitter", "google", "logo", "title_logo",
     "pop_header_bg", "schedule_bg", "text_bg", "bg_150", "progress_bar_bg", "bg_tab",
     "view_bg_normal", "view_bg_press", "BackgroundDust",
