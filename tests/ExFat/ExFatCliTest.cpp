@@ -92,7 +92,7 @@ TEST(exfat_cli, RecoverQuickImage)
     EXPECT_EQ(RunCli(dir, image, "scan --quick --offset 0 " + Quote(image) + " --recover " + Quote(out)), 1);
     const std::string err = ReadFileBytes(dir / "err.txt");
     EXPECT_NE(err.find("/S.txt: incomplete, 4096 of 54000 bytes"), std::string::npos) << err;
-    EXPECT_NE(err.find("recovered 141 files; 1 incomplete: /Disk/S.txt; 0 failed"), std::string::npos) << err;
+    EXPECT_NE(err.find("recovered 141 files; 1 incomplete: /EXQUICK/S.txt; 0 failed"), std::string::npos) << err;
     const std::string root = TreeRootUnder(out, "contig");
 
     // Every file written, deleted ones and the chained D.txt included, but

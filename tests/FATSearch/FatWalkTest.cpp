@@ -705,10 +705,10 @@ TEST(fat_walk, DotNamedEntryCostsOnlyItself)
         const char* name;   // the damage
     };
     const Case cases[] = {
-        {"frag", "A          ", "FRAG/A", ".          "},
-        {"frag", "A          ", "FRAG/A", "..         "},
-        {"dirA", "FILE10  BIN", "dirA/FILE10.BIN", ".          "},
-        {"dirA", "FILE10  BIN", "dirA/FILE10.BIN", "..         "},
+        {"frag", "A          ", "frag/A", ".          "},
+        {"frag", "A          ", "frag/A", "..         "},
+        {"dirA", "FILE10  BIN", "dirA/file10.bin", ".          "},
+        {"dirA", "FILE10  BIN", "dirA/file10.bin", "..         "},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.lost) + " named '" + c.name + "'");

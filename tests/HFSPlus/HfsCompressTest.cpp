@@ -253,7 +253,7 @@ TEST(hfs_compressed, CliRecoversDecompressedFiles)
     const std::string note = "big.txt: incomplete, " + std::to_string(c.shortContent.size()) + " of " +
                              std::to_string(c.announced) + " bytes";
     EXPECT_NE(output.find(note), std::string::npos) << output;
-    EXPECT_NE(output.find("; 1 incomplete: /Disk/docs/big.txt; 0 failed"), std::string::npos) << output;
+    EXPECT_NE(output.find("; 1 incomplete: /ISOIMAGE/docs/big.txt; 0 failed"), std::string::npos) << output;
     EXPECT_NE(output.find("exit=1"), std::string::npos) << output;
     EXPECT_EQ(FileDigest(f.image), digest);
 }
@@ -375,14 +375,14 @@ TEST(hfs_compressed, LyingSizesCostNeitherMemoryNorTime)
         EXPECT_NE(output.find("exit=1"), std::string::npos) << output.substr(0, 2000);
         if (c.listed == 0) {
             // Nothing claimed, nothing missing: an empty file.
-            EXPECT_NE(output.find("; 1 incomplete: /Disk/docs/big.txt; 0 failed"), std::string::npos);
+            EXPECT_NE(output.find("; 1 incomplete: /ISOIMAGE/docs/big.txt; 0 failed"), std::string::npos);
             continue;
         }
         // docs/big.txt decodes short by the fixture's making: it is
         // incomplete as well.
         const auto summary = LinesWith(output, "recovered ");
         ASSERT_EQ(summary.size(), 1u) << output.substr(0, 2000);
-        EXPECT_NE(summary[0].find("; 2 incomplete: /Disk/a.txt, /Disk/docs/big.txt; 0 failed"), std::string::npos)
+        EXPECT_NE(summary[0].find("; 2 incomplete: /ISOIMAGE/a.txt, /ISOIMAGE/docs/big.txt; 0 failed"), std::string::npos)
             << summary[0];
         const auto note = LinesWith(output, "a.txt: incomplete, " + std::to_string(c.decoded ? inlineText.size() : 0) +
                                                 " of " + std::to_string(c.listed) + " bytes");
