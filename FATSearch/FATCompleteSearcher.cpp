@@ -202,6 +202,12 @@ void CFATCompleteFSearcher::AnalyzeSector(const uint8_t* sector, long long s, CF
         UpdateFATTableInfo(s);
         return;
     }
+    // A FAT12 table begins with only its media byte and two 0xFF bytes: too
+    // weak a sign alone, it counts where a FAT12 boot sector expects a FAT.
+    if (sector[0] >= 0xF0 && sector[1] == 0xFF && sector[2] == 0xFF && ExpectsFat12TableAt(s)) {
+        UpdateFATTableInfo(s);
+        return;
+    }
     if (!folders.AnalyseSector(sector, nullptr, nullptr))
         return;
     FIRSTFOLDERSECTOR record;
@@ -345,6 +351,15 @@ CFATSearchedPartitionInfo* CFATCompleteFSearcher::FindMatchedPartitionInfo(
 }
 
 // ---- FAT sectors --------------------------------------------------------------------
+
+bool CFATCompleteFSearcher::ExpectsFat12TableAt(long long s) const
+{
+    const auto range = m_setExpectedFATs.equal_range(s);
+    for (auto it = range.first; it != range.second; ++it)
+        if (it->pCandidate && it->pCandidate->GetFileSystemType() == FS_FAT12)
+            return true;
+    return false;
+}
 
 void CFATCompleteFSearcher::UpdateFATTableInfo(long long s)
 {

@@ -148,6 +148,7 @@ public:
 private:
     // 1 when the boot sector in the buffer (sector s) made a candidate.
     int AnalyzeDBR(const uint8_t* sector, long long s);
+    bool ExpectsFat12TableAt(long long s) const;
     void UpdateFATTableInfo(long long s);
     void AnalyzeFATSubFolderFirstSector(long long s, unsigned int firstCluster);
     std::unique_ptr<CFATSearchedPartitionInfo> BuildPartitionInfoAccordingtoSubFolder(long long s,

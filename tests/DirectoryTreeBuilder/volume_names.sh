@@ -22,14 +22,15 @@ sums=$(cd img && md5sum ./*.img)
 
 want="0001/MULTINTFS ExFat_0001/EXQUICK Fat_0001/MULTIFAT "
 [ -e img/has-hfs ] && want="0001/MULTINTFS ExFat_0001/EXQUICK Fat_0001/MULTIFAT HFS+_0001/MULTIHFS "
-"$cli" scan --deep-disk --recover deep --save deep.rsf img/labelled.img >/dev/null 2>&1
+# A deleted exFAT file of the committed image is incomplete: the run ends 1.
+"$cli" scan --deep-disk --recover deep --save deep.rsf img/labelled.img >/dev/null 2>&1 || true
 check "whole-disk deep scan names each tree after its volume" "$want" "$(tops deep)"
 check "the FAT32 file under its label" "fat32 volume" "$(cat deep/Fat_0001/MULTIFAT/fat.txt)"
 check "the NTFS file under its label" "ntfs volume" "$(cat deep/0001/MULTINTFS/ntfs.txt)"
 "$cli" load deep.rsf img/labelled.img --recover loaded >/dev/null 2>&1 || true
 check "a loaded result keeps the names" "$want" "$(tops loaded)"
 
-"$cli" scan --deep-disk --recover two img/twontfs.img >/dev/null 2>&1
+"$cli" scan --deep-disk --recover two img/twontfs.img >/dev/null 2>&1 || true
 check "unlabelled NTFS volumes stay Disk" "0001/Disk " "$(tops two)"
 
 # FAT12: the deep scan rebuilds it by its boot sector, under its label; with
@@ -52,7 +53,7 @@ dd if=p12.img of=fat12.img bs=512 seek=2048 conv=notrunc status=none
 sum12=$(md5sum < fat12.img)
 listing=$("$cli" scan --deep-disk --list fat12.img 2>/dev/null | awk -F'\t' '$1==32 {print $2 "|" $3 "|" $4}' | LC_ALL=C sort | tr '\n' ' ')
 check "FAT12 deep listing" "/#one.txt|4|1 /DATA.BIN|20000|0 /PIC.PNG|$(stat -c %s PIC.PNG)|0 /notes.txt|6|0 /sub/Mixed.Txt|6|0 /sub|0|0 " "$listing"
-"$cli" scan --deep-disk --recover r12 fat12.img >/dev/null 2>&1
+"$cli" scan --deep-disk --recover r12 fat12.img >/dev/null 2>&1 || true
 check "FAT12 files under the label" "Fat_0001/MYFAT12" "$(tops r12 | tr ' ' '\n' | grep '^Fat_')"
 cmp -s r12/Fat_0001/MYFAT12/DATA.BIN DATA.BIN || { echo "FAIL: FAT12 DATA.BIN differs"; fail=1; }
 cmp -s r12/Fat_0001/MYFAT12/sub/Mixed.Txt notes.txt || { echo "FAIL: FAT12 sub/Mixed.Txt differs"; fail=1; }
@@ -70,7 +71,7 @@ for mode in --quick --deep; do
   got=$("$cli" scan $mode --offset 0 --list img/fatcase.img 2>/dev/null | awk -F'\t' '$1==32 {print substr($2,2)}' | LC_ALL=C sort -f | tr '\n' ' ')
   check "case flags ($mode)" "$want_names" "$got"
 done
-"$cli" scan --quick --offset 0 --recover rc img/fatcase.img >/dev/null 2>&1
+"$cli" scan --quick --offset 0 --recover rc img/fatcase.img >/dev/null 2>&1 || true
 [ -n "$(find rc -name notes.txt)" ] && [ -n "$(find rc -name debian.mp3)" ] || { echo "FAIL: recovered names not lower case"; fail=1; }
 
 check "images unchanged" "$sums" "$(cd img && md5sum ./*.img)"

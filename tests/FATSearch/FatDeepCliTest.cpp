@@ -172,10 +172,13 @@ TEST(fat_deep_cli, Fat16WithoutBootSector)
 }
 
 // FAT12 volumes are not found by the deep scan.
-TEST(fat_deep_cli, Fat12DiskHasNoFatTree)
+// A FAT12 floppy inside a disk, with files in its root only: found by its
+// boot sector and its FAT, and listed as fls lists it.
+TEST(fat_deep_cli, Fat12DiskIsRebuiltFromItsBootSector)
 {
     const std::string image = FatImagePath("fat12-disk.img");
-    EXPECT_TRUE(FatLines(Cli("scan --deep-disk " + Quote(image) + " --list", image)).empty());
+    EXPECT_EQ(FatLines(Cli("scan --deep-disk " + Quote(image) + " --list", image)),
+              (std::multiset<std::string>{"/readme.txt\t870\t0\t0", "/A\t20000\t0\t0"}));
 }
 
 // Deleted FAT32 files above cluster 0x10000 whose entries lost the high
