@@ -16,6 +16,7 @@ enum class TreeCheck {
     kQuickScanAndLostSub, // the same, plus SUB's unreachable second cluster as lost files
     kQuickScanOfIntact,   // equals the quick scan of the undamaged fat16-end.img
     kMadeUpFolders,       // dirA's and FRAG's live files under made-up "DIR" folders
+    kFloppyRoot,          // the FAT12 floppy's two root files (no quick scan reads FAT12)
 };
 
 struct ExpectedPartition {
@@ -52,6 +53,14 @@ void CheckTree(const DeepRun& run, const CFATSearchedPartitionInfo& p, const Exp
 {
     const NodeSet deep = PartitionNodes(run.builder, p.GetPartitionIndex());
     switch (e.tree) {
+    case TreeCheck::kFloppyRoot: {
+        ASSERT_EQ(deep.size(), 2u) << NodeSetDifference(deep, {});
+        ASSERT_EQ(deep.count("readme.txt"), 1u);
+        ASSERT_EQ(deep.count("A"), 1u);
+        EXPECT_EQ(deep.find("readme.txt")->second.size, 870);
+        EXPECT_EQ(deep.find("A")->second.size, 20000);
+        break;
+    }
     case TreeCheck::kQuickScan:
     case TreeCheck::kQuickScanAndLostSub: {
         NodeSet quick = QuickScanNodes(image, e.start, static_cast<long long>(p.GetTotalSectors()), e.type);
@@ -131,13 +140,17 @@ TEST(fat_deep, VariantTable)
     const ExpectedPartition fat16TakenForFat32{FS_FAT32, 299, 2340, 4, 0x10, ~0x10u, 20,
                                                TreeCheck::kMadeUpFolders, 2, 1, 1020};
 
+    const ExpectedPartition fat12Floppy{FS_FAT12, 2048, 2081, 1, 0x1 | 0x3C0, 0x2, 100, TreeCheck::kFloppyRoot};
+
     const Variant variants[] = {
         {"intact", "fat-disk.img", {}, {kFat16, kFat32}},
         {"no MBR", "fat-disk.img", {{0, 1}}, {kFat16, kFat32}},
         {"FAT32 primary boot sector zeroed", "fat-disk.img", {{133120, 1}}, {kFat16, fat32Backup}},
         {"FAT16 to the disk's end, boot sector zeroed", "fat16-end.img", {{2048, 1}}, {fat16FromDirectories}},
         {"FAT16 boot sector zeroed", "fat-disk.img", {{2048, 1}}, {fat16TakenForFat32, kFat32}},
-        {"FAT12 floppy on a disk", "fat12-disk.img", {}, {}},
+        // Reserved 1, two FATs of 9 sectors, 224 root entries: both FATs and
+        // the boot sector seen, the highest score.
+        {"FAT12 floppy on a disk", "fat12-disk.img", {}, {fat12Floppy}},
     };
     for (const Variant& v : variants) {
         SCOPED_TRACE(v.name);
