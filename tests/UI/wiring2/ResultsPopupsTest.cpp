@@ -365,7 +365,8 @@ TEST_F(ResultsOfPictures, AFolderUnderRawFilesIsClickedAfterASaveAndADeepScan)
             ASSERT_TRUE(cell.isValid());
             QTest::mouseClick(window->outlineView->viewport(), Qt::LeftButton, {},
                               QPoint(cell.right() - 8, cell.center().y()));
-            QTest::qWait(20);
+            // A slow machine (or a sanitizer) may take a while to reload the trees.
+            QTest::qWaitFor([&] { return window->opDataFile() == folder; }, 3000);
             ASSERT_EQ(window->opDataFile(), folder);
             EXPECT_FALSE(window->arrList().empty());
             EXPECT_EQ(window->outlineView->selectedRow(), window->outlineView->rowForItem(folder));
