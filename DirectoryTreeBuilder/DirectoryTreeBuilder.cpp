@@ -1,4 +1,5 @@
 #include "DirectoryTreeBuilder.h"
+#include "InvokingUser.h"
 
 #include <pwd.h>
 #include <sys/types.h>
@@ -68,12 +69,7 @@ std::string HomeOfUid(const char* uidText)
     uid_t uid;
     if (!ParseUid(uidText, uid))
         return {};
-    passwd pw{};
-    passwd* found = nullptr;
-    std::vector<char> buf(16384);
-    if (getpwuid_r(uid, &pw, buf.data(), buf.size(), &found) != 0 || !found || !found->pw_dir)
-        return {};
-    return found->pw_dir;
+    return HomeOfUser(uid);
 }
 
 bool SamePartition(CFileNode* a, CFileNode* b)

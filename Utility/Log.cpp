@@ -57,16 +57,6 @@ LogSettings& Settings()
     return *s;
 }
 
-std::string HomeOf(uid_t uid)
-{
-    passwd pw{};
-    passwd* found = nullptr;
-    std::vector<char> buf(16384);
-    if (getpwuid_r(uid, &pw, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir)
-        return found->pw_dir;
-    return "";
-}
-
 // The state folder of the user the program works for: the invoking user's
 // when it runs elevated for someone, else $XDG_STATE_HOME or
 // ~/.local/state. Returns the folder above ours and whether it belongs to
@@ -77,14 +67,14 @@ std::string StateBase(bool& forInvokingUser)
     gid_t gid;
     forInvokingUser = GetInvokingUser(uid, gid);
     if (forInvokingUser) {
-        const std::string home = HomeOf(uid);
+        const std::string home = HomeOfUser(uid);
         return home.empty() ? std::string() : home + "/.local/state";
     }
     const char* state = std::getenv("XDG_STATE_HOME");
     if (state && state[0] == '/')
         return state;
     const char* home = std::getenv("HOME");
-    std::string base = (home && home[0] == '/') ? std::string(home) : HomeOf(geteuid());
+    std::string base = (home && home[0] == '/') ? std::string(home) : HomeOfUser(geteuid());
     return base.empty() ? std::string() : base + "/.local/state";
 }
 

@@ -10,7 +10,8 @@
 # Each volume holds one file named after it. Fixed clocks and serials.
 set -euo pipefail
 out=$(realpath -m "$1"); mkdir -p "$out"
-src=$(cd "$(dirname "${BASH_SOURCE[0]}")/../data/exfat" && pwd)
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+src=$(cd "$here/../data/exfat" && pwd)
 cd "$out"
 export LC_ALL=C.UTF-8 TZ=UTC MTOOLS_SKIP_CHECK=1 SOURCE_DATE_EPOCH=1600000000
 rm -rf parts && mkdir parts
@@ -37,16 +38,7 @@ if command -v xorriso >/dev/null; then
   mkdir -p parts/hfs && printf 'hfs volume\n' > parts/hfs/hfs.txt && touch -d '2020-09-13 12:26:40' parts/hfs/hfs.txt
   xorriso -as mkisofs -quiet -hfsplus -V MULTIHFS -hfs-bless-by p / -o parts/hfs.iso parts/hfs 2>/dev/null ||
     xorriso -as mkisofs -quiet -hfsplus -V MULTIHFS -o parts/hfs.iso parts/hfs 2>/dev/null
-  read -r hs hn < <(python3 - parts/hfs.iso <<'PY'
-import struct, sys
-data = open(sys.argv[1], 'rb').read()
-for s in range(2, len(data) // 512):
-    if data[s * 512:s * 512 + 2] == b'H+':
-        bs, blocks = struct.unpack('>II', data[s * 512 + 40:s * 512 + 48])
-        print(s - 2, bs * blocks // 512)
-        break
-PY
-)
+  read -r hs hn < <(python3 "$here/hfs_volume.py" parts/hfs.iso)
   [ -n "${hs:-}" ] && hfs=1
 fi
 

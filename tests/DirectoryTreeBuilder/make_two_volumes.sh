@@ -10,6 +10,7 @@
 # A second argument "ntfs" or "hfs" makes only that image. An image that
 # cannot be made here is left out.
 set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$(dirname "${BASH_SOURCE[0]}")/../fixtures/fixture_clock.sh"
 fixture_clock_script "$@"
 out=$(realpath -m "$1"); mkdir -p "$out"; cd "$out"
@@ -57,17 +58,7 @@ fi
 rm -f vol1.img vol2.img
 
 # HFS+: the volume of a hybrid image starts a few sectors in and spans it.
-hfs_volume() {  # prints "first-sector sector-count" of the HFS+ volume of $1
-  python3 - "$1" <<'EOF'
-import struct, sys
-data = open(sys.argv[1], 'rb').read()
-for s in range(2, len(data) // 512):
-    if data[s * 512:s * 512 + 2] == b'H+':
-        bs, blocks = struct.unpack('>II', data[s * 512 + 40:s * 512 + 48])
-        print(s - 2, bs * blocks // 512)
-        break
-EOF
-}
+hfs_volume() { python3 "$here/hfs_volume.py" "$1"; }  # "first-sector sector-count"
 if [ "$only" != ntfs ] && command -v xorriso >/dev/null; then
   # Two seconds apart: volumes that carry the same creation date are taken
   # for copies of one volume.

@@ -56,3 +56,13 @@ void GiveToInvokingUser(int fd)
         (void)rc;
     }
 }
+
+std::string HomeOfUser(uid_t uid)
+{
+    passwd pw{};
+    passwd* found = nullptr;
+    std::vector<char> buf(16384);
+    if (getpwuid_r(uid, &pw, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir)
+        return found->pw_dir;
+    return {};
+}

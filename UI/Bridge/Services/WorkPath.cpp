@@ -35,16 +35,6 @@ std::atomic<unsigned>& Generation()
     return g;
 }
 
-std::string HomeOf(uid_t uid)
-{
-    passwd pw{};
-    passwd* found = nullptr;
-    std::vector<char> buf(16384);
-    if (getpwuid_r(uid, &pw, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir)
-        return found->pw_dir;
-    return {};
-}
-
 std::string Lookup(const std::map<std::string, std::string>& environment, const char* name)
 {
     auto it = environment.find(name);
@@ -64,8 +54,8 @@ std::string DefaultWorkPath()
 {
     uid_t uid;
     gid_t gid;
-    const std::string invokingHome = GetInvokingUser(uid, gid) ? HomeOf(uid) : std::string();
-    std::string path = ChooseAppWorkPath(ReadEnvironment(), invokingHome, HomeOf(getuid()));
+    const std::string invokingHome = GetInvokingUser(uid, gid) ? HomeOfUser(uid) : std::string();
+    std::string path = ChooseAppWorkPath(ReadEnvironment(), invokingHome, HomeOfUser(getuid()));
     if (path.empty())
         return ".";
     MakeWorkFolder(path);
