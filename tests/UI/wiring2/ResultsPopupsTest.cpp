@@ -366,7 +366,8 @@ TEST_F(ResultsOfPictures, AFolderUnderRawFilesIsClickedAfterASaveAndADeepScan)
             QTest::mouseClick(window->outlineView->viewport(), Qt::LeftButton, {},
                               QPoint(cell.right() - 8, cell.center().y()));
             // A slow machine (or a sanitizer) may take a while to reload the trees.
-            QTest::qWaitFor([&] { return window->opDataFile() == folder; }, 3000);
+            const bool reloaded = QTest::qWaitFor([&] { return window->opDataFile() == folder; }, 3000);
+            ASSERT_TRUE(reloaded);
             ASSERT_EQ(window->opDataFile(), folder);
             EXPECT_FALSE(window->arrList().empty());
             EXPECT_EQ(window->outlineView->selectedRow(), window->outlineView->rowForItem(folder));
