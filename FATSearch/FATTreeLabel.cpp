@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "FATCompleteSearcher.h"
 #include "FATDBR.h"
 #include "FATVolume.h"
 #include "IStorageDevice.h"
@@ -23,15 +24,14 @@ void NameTreeAfterLabel(IDirecotryTreeBuilder* builder, IStorageDevice* device, 
     int found = 0;
     if (dbr.IsValidDBR()) {
         found = volume.GetPartitionLabel(volumeStart, dbr, label);
-    } else if (dbr.IsFat12()) {
+    } else if (const FATBootGeometry boot = FATBootGeometry::FromFat12DBR(dbr); boot.eType == FS_FAT12) {
         // The recogniser leaves FAT12 out; its root directory is found as on FAT16.
-        const tagFATPARTITIONDBR* b = dbr.GetDBR();
         FatLabelGeometry g;
-        g.dwReservedSectors = fatle::Load16(b->ucReservedSectors);
-        g.dwNumberOfFATs = b->ucNumberOfFATs;
-        g.dwSectorsPerFAT = fatle::Load16(b->ucSectorsPerFAT16);
-        g.dwRootEntries = fatle::Load16(b->ucRootEntries);
-        g.dwSectorsPerCluster = b->ucSectorsPerCluster;
+        g.dwReservedSectors = boot.dwReservedSectors;
+        g.dwNumberOfFATs = boot.dwNumberOfFATs;
+        g.dwSectorsPerFAT = boot.dwSectorsPerFAT;
+        g.dwRootEntries = boot.dwRootEntries;
+        g.dwSectorsPerCluster = boot.dwSectorsPerCluster;
         found = volume.GetFatLabel(volumeStart, g, label);
     }
     label[sizeof(label) - 1] = '\0';
