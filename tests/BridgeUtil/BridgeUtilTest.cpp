@@ -15,6 +15,7 @@
 
 #include "BridgeUtil.h"
 #include "CommandStatus.h"
+#include "OtherCopies.h"
 #include "TestSupport.h"
 
 namespace {
@@ -92,7 +93,9 @@ TEST(bridge_util, NodePathsAndTreeTypes)
 
 TEST(bridge_util, AnotherCopyOfTheApplicationIsSeen)
 {
-    EXPECT_FALSE(ZRCPPPublic::instance().IsAppRunning());
+    const auto anotherCopyRuns = [] { return ZRCPPPublic::instance().IsAppRunning(); };
+    if (!WaitUntilNoOtherCopyRuns(anotherCopyRuns))
+        GTEST_SKIP() << "a copy of the application keeps running on this machine";
     int ready[2];
     ASSERT_EQ(pipe(ready), 0);
     pid_t child = fork();
@@ -112,7 +115,7 @@ TEST(bridge_util, AnotherCopyOfTheApplicationIsSeen)
     EXPECT_TRUE(ZRCPPPublic::instance().IsAppRunning());
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
-    EXPECT_FALSE(ZRCPPPublic::instance().IsAppRunning());
+    EXPECT_TRUE(WaitUntilNoOtherCopyRuns(anotherCopyRuns));
 }
 
 TEST(bridge_util, SettingsRoundTrip)
