@@ -143,7 +143,7 @@ public:
         if (event->kind == MediaEvent::Detach) {
             const std::string shown = ShownName(event->name);
             m_last.erase(event->name);
-            usbDeviceRemoved(shown);
+            usbDeviceRemoved(shown, event->name);
             return;
         }
         // A loop device that lost its file, or a reader whose card was
@@ -177,7 +177,7 @@ private:
         MediaChanges changes = CompareMediaScans(m_last, now);
         m_last = std::move(now);
         for (const auto& [name, unused] : changes.detached)
-            usbDeviceRemoved(ShownName(name));
+            usbDeviceRemoved(ShownName(name), name);
         return changes.attached;
     }
 
@@ -364,13 +364,20 @@ void usbDeviceAdded()
     NotificationCenter::defaultCenter().PostNotification("RefreshAttachDevice");
 }
 
-void usbDeviceRemoved(const std::string& name)
+void usbDeviceRemoved(const std::string& name, const std::string& kernelName)
 {
     if (!IsAsciiName(name))
         return;
     std::fprintf(stderr, "usb detatch name = %s\n", name.c_str());
-    NotificationCenter::defaultCenter().PostNotification("RefreshDetachDevice", nullptr,
-                                                         {{"USBPath", QString::fromStdString(name)}});
+    QVariantMap info{{"USBPath", QString::fromStdString(name)}};
+    // sysfs writes the '/' of a device name as '!' ("cciss!c0d0").
+    std::string device = kernelName;
+    for (char& c : device)
+        if (c == '!')
+            c = '/';
+    if (IsAsciiName(device))
+        info.insert("BSDName", QString::fromStdString(device));
+    NotificationCenter::defaultCenter().PostNotification("RefreshDetachDevice", nullptr, info);
 }
 
 bool registerForUSBNotifications()

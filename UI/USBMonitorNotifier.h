@@ -6,7 +6,8 @@
 //                          where name is the name the disk page shows for a
 //                          whole disk (its registry name: "big.img" for a
 //                          loop device reading that file, "ATA Fast Disk")
-//                          and the kernel name of a partition ("sdb1").
+//                          and the kernel name of a partition ("sdb1"),
+//                          and "BSDName": the device name below /dev.
 // Events come from the udev monitor when a udev daemon runs; without one the
 // unit rescans /sys/block every two seconds and compares.
 #pragma once
@@ -27,8 +28,9 @@ bool registerForUSBNotifications();
 // Arrival: posts "RefreshAttachDevice" (no object).
 void usbDeviceAdded();
 // Removal of one medium: posts "RefreshDetachDevice" with its name, unless
-// the name is empty, longer than 255 bytes or not ASCII text.
-void usbDeviceRemoved(const std::string& name);
+// the name is empty, longer than 255 bytes or not ASCII text, and with
+// "BSDName" its device name below /dev (kernelName, when given and plain).
+void usbDeviceRemoved(const std::string& name, const std::string& kernelName = {});
 
 // The "DEVNAME" property of an event, without a leading "/dev/", into
 // buffer as a NUL-terminated string; false for a null buffer, a size below 1,

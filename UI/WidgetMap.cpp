@@ -107,9 +107,10 @@ QString DescribeVisibleWidgets()
         if (!top->isVisible() || !top->isWindow())
             continue;
         const QString window = QString::number(top->winId());
-        lines << QStringLiteral("window\t%1\t%2\t%3\t%4\t%5")
+        lines << QStringLiteral("window\t%1\t%2\t%3\t%4\t%5\t%6")
                      .arg(window, QString::fromLatin1(top->metaObject()->className()), Clean(top->objectName()),
-                          Clean(top->windowTitle()), Rect(top->frameGeometry()));
+                          Clean(top->windowTitle()), Rect(top->frameGeometry()),
+                          top->isActiveWindow() ? QStringLiteral("1") : QStringLiteral("0"));
         for (QWidget* w : top->findChildren<QWidget*>()) {
             // A window of its own (a dialog made with this one as parent)
             // is listed as such.

@@ -897,8 +897,16 @@ void ZRDeletailWindowController::RefreshDevice(const QVariantMap& userInfo)
 {
     if (!m_selectDiskVolumeData || m_gone)
         return;
-    if (userInfo.value("USBPath").toString() != m_selectDiskVolumeData->parentName())
+    // Two disks may go by one name (two images named "disk.img", two sticks
+    // of one model): where both sides know the device, it decides.
+    const QString device = userInfo.value("BSDName").toString();
+    const QString& scannedDevice = m_selectDiskVolumeData->parentDeviceName();
+    if (!device.isEmpty() && !scannedDevice.isEmpty()) {
+        if (device != scannedDevice)
+            return;
+    } else if (userInfo.value("USBPath").toString() != m_selectDiskVolumeData->parentName()) {
         return;
+    }
     m_bridge->StopScan(1);
     showSheet(SheetKind::DeviceDetached);
     NotificationCenter::defaultCenter().RemoveObserver(this, "RefreshDetachDevice");

@@ -35,7 +35,8 @@ const std::string kKernelAddDisk = std::string("add@/devices/virtual/block/loop0
                                    std::string("DEVNAME=loop0\0DEVTYPE=disk\0SEQNUM=9\0", 36);
 
 struct Recorded {
-    std::vector<std::string> names;  // "+" for an arrival, the name for a removal
+    std::vector<std::string> names;    // "+" for an arrival, the name for a removal
+    std::vector<std::string> devices;  // the device name of each removal
 };
 
 class NotifierFixture : public ::testing::Test {
@@ -46,6 +47,7 @@ protected:
                                                         [this](const Notification&) { seen.names.push_back("+"); });
         NotificationCenter::defaultCenter().AddObserver(this, "RefreshDetachDevice", [this](const Notification& n) {
             seen.names.push_back(n.userInfo.value("USBPath").toString().toStdString());
+            seen.devices.push_back(n.userInfo.value("BSDName").toString().toStdString());
         });
     }
     void TearDown() override
@@ -218,11 +220,13 @@ TEST_F(NotifierFixture, RemovalsNameWholeDisksAsTheDiskPageDoes)
     USBNotifier_FeedMediaEventText("ACTION=change\nSUBSYSTEM=block\nDEVNAME=/dev/loop1\nDEVTYPE=disk\n");
     USBNotifier_RescanMediaNow();
     EXPECT_EQ(seen.names, std::vector<std::string>({"big.img", "loop1p1"}));
+    EXPECT_EQ(seen.devices, std::vector<std::string>({"loop1", "loop1p1"}));
 
     // A pulled disk: removal events name it by its model, not "sdb".
-    seen.names.clear();
+    seen = {};
     std::filesystem::remove_all(block + "/sdb");
     USBNotifier_FeedMediaEventText("ACTION=remove\nSUBSYSTEM=block\nDEVNAME=/dev/sdb\nDEVTYPE=disk\n");
     USBNotifier_RescanMediaNow();
     EXPECT_EQ(seen.names, std::vector<std::string>({"ATA Fast Disk"}));
+    EXPECT_EQ(seen.devices, std::vector<std::string>({"sdb"}));
 }

@@ -62,6 +62,7 @@ TEST(WidgetMap, ListsShownWidgetsAndRowsWithTheirScreenRectangles)
     const QStringList windows = LinesOf("window");
     ASSERT_EQ(windows.size(), 1);
     EXPECT_TRUE(windows[0].contains("\tpage\tPick a disk\t")) << windows[0].toStdString();
+    EXPECT_TRUE(windows[0].endsWith(window.isActiveWindow() ? "\t1" : "\t0")) << windows[0].toStdString();
     const QString id = QString::number(window.winId());
 
     const QStringList widgets = LinesOf("widget");
