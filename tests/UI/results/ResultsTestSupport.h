@@ -31,7 +31,6 @@ inline void UseResultsTestResources()
             strings.write("\"PAGE_FOUR_FILESFOUND\" = \"%lld files found\";\n"
                           "\"PAGE_FOUR_REMAININGTIME\" = \"Remaining %@\";\n"
                           "\"PAGE_FOUR_ALL_FILES_SIZE\" = \"All: %@ in %d files\";\n"
-                          "\"PAGE_FOUR_NO_FILE_SYSTEM_FILES_SIZE\" = \"No file system: %@ in %d files\";\n"
                           "\"PAGE_FOUR_SELECT_FILES\" = \"Selected: %@, %d files\";\n"
                           "\"PAGE_FOUR_SCAN_STOP_TITLE\" = \"Stop the scan?\";\n"
                           "\"PAGE_FOUR_SCAN_BACKHOME_TITLE\" = \"Go back home?\";\n"
