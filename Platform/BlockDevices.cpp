@@ -374,6 +374,11 @@ std::vector<BlockDiskFacts> CBlockDevices::ListDisks() const
 
 int BlockBusType(const BlockDiskFacts& disk)
 {
+    // Only a loop device that reads a file is a disk image. Every other disk
+    // is a real (or a virtual machine's) disk, whatever controller it hangs
+    // on: a virtio or a device-mapper disk is no image.
+    if (disk.bHasLoopBackingFile && !disk.strLoopBackingFile.empty())
+        return 5;
     auto bus = disk.udev.find("ID_BUS");
     if (bus != disk.udev.end()) {
         const std::string& name = bus->second;
@@ -396,8 +401,6 @@ int BlockBusType(const BlockDiskFacts& disk)
         return 2;
     if (has("/nvme"))
         return 0;
-    if (has("virtio") || has("/virtual/"))
-        return 5;
     if (has("/host"))
         return 3;
     return 0;

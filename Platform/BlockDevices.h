@@ -103,8 +103,9 @@ private:
 };
 
 // Bus type of the disk record (0 unknown, 1 ATA, 2 SATA, 3 SCSI, 4 USB,
-// 5 virtual): udev ID_BUS / ID_ATA_SATA when udev names the bus, else the
-// sysfs link path.
+// 5 virtual): 5 for a loop device backed by a file (a disk image) and for
+// nothing else; otherwise udev ID_BUS / ID_ATA_SATA when udev names the bus,
+// else the sysfs link path (a virtio disk without a SCSI host is 0).
 int BlockBusType(const BlockDiskFacts& disk);
 
 // The name the disk record shows: a loop device's backing file name, else

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <memory>
 
+#include "BlockDevices.h"
 #include "NotificationCenter.h"
 
 namespace {
@@ -106,7 +107,10 @@ public:
     {
         m_burst.setSingleShot(true);
         m_burst.setInterval(kMediaAttachBurstMs);
-        QObject::connect(&m_burst, &QTimer::timeout, this, [] { usbDeviceAdded(); });
+        QObject::connect(&m_burst, &QTimer::timeout, this, [this] {
+            m_names = MediaRegistryNames(m_sysBlock);
+            usbDeviceAdded();
+        });
         m_rescan.setInterval(kRescanIntervalMs);
         QObject::connect(&m_rescan, &QTimer::timeout, this, [this] { Rescan(); });
     }
@@ -124,9 +128,10 @@ public:
     // otherwise (containers, minimal systems) sysfs is polled.
     bool Register(bool preferUdev)
     {
+        m_last = ScanSysBlock(m_sysBlock);
+        m_names = MediaRegistryNames(m_sysBlock);
         if (preferUdev && OpenMonitor())
             return true;
-        m_last = ScanSysBlock(m_sysBlock);
         m_rescan.start();
         return true;
     }
@@ -135,24 +140,47 @@ public:
     {
         if (!event)
             return;
-        if (event->kind == MediaEvent::Detach)
-            usbDeviceRemoved(event->name);
-        else
-            m_burst.start();  // gathers a burst of arrivals into one post
+        if (event->kind == MediaEvent::Detach) {
+            const std::string shown = ShownName(event->name);
+            m_last.erase(event->name);
+            usbDeviceRemoved(shown, event->name);
+            return;
+        }
+        // A loop device that lost its file, or a reader whose card was
+        // taken out, tells a change, not a removal: its size went to 0.
+        PostRemovals();
+        m_burst.start();  // gathers a burst of arrivals into one post
     }
 
     void Rescan()
+    {
+        if (PostRemovals()) {
+            m_names = MediaRegistryNames(m_sysBlock);
+            usbDeviceAdded();
+        }
+    }
+
+private:
+    // The name the windows know a medium by: a whole disk's registry name
+    // as it was while the disk was there, else the kernel name.
+    std::string ShownName(const std::string& kernelName) const
+    {
+        auto it = m_names.find(kernelName);
+        return it == m_names.end() ? kernelName : it->second;
+    }
+
+    // Posts every medium that left since the last look; true when one
+    // arrived.
+    bool PostRemovals()
     {
         auto now = ScanSysBlock(m_sysBlock);
         MediaChanges changes = CompareMediaScans(m_last, now);
         m_last = std::move(now);
         for (const auto& [name, unused] : changes.detached)
-            usbDeviceRemoved(name);
-        if (changes.attached)
-            usbDeviceAdded();
+            usbDeviceRemoved(ShownName(name), name);
+        return changes.attached;
     }
 
-private:
     bool OpenMonitor()
     {
         if (!Exists("/run/udev/control"))
@@ -205,6 +233,7 @@ private:
     QTimer m_burst;
     QTimer m_rescan;
     std::map<std::string, unsigned long long> m_last;
+    std::map<std::string, std::string> m_names;  // kernel name -> registry name
 };
 
 std::unique_ptr<MediaWatcher> g_watcher;
@@ -272,6 +301,21 @@ std::map<std::string, unsigned long long> ScanSysBlock(const std::string& sysBlo
     return found;
 }
 
+std::map<std::string, std::string> MediaRegistryNames(const std::string& sysBlock)
+{
+    // The block folder lies in the system folder the device list reads.
+    std::string sysRoot = sysBlock;
+    while (sysRoot.size() > 1 && sysRoot.back() == '/')
+        sysRoot.pop_back();
+    const size_t slash = sysRoot.rfind('/');
+    sysRoot = slash == std::string::npos ? std::string(".") : sysRoot.substr(0, slash);
+    std::map<std::string, std::string> names;
+    const CBlockDevices devices(sysRoot.empty() ? std::string("/") : sysRoot);
+    for (const BlockDiskFacts& disk : devices.ListDisks())
+        names[disk.strName] = BlockRegistryName(disk);
+    return names;
+}
+
 MediaChanges CompareMediaScans(const std::map<std::string, unsigned long long>& before,
                                const std::map<std::string, unsigned long long>& after)
 {
@@ -320,13 +364,20 @@ void usbDeviceAdded()
     NotificationCenter::defaultCenter().PostNotification("RefreshAttachDevice");
 }
 
-void usbDeviceRemoved(const std::string& name)
+void usbDeviceRemoved(const std::string& name, const std::string& kernelName)
 {
     if (!IsAsciiName(name))
         return;
     std::fprintf(stderr, "usb detatch name = %s\n", name.c_str());
-    NotificationCenter::defaultCenter().PostNotification("RefreshDetachDevice", nullptr,
-                                                         {{"USBPath", QString::fromStdString(name)}});
+    QVariantMap info{{"USBPath", QString::fromStdString(name)}};
+    // sysfs writes the '/' of a device name as '!' ("cciss!c0d0").
+    std::string device = kernelName;
+    for (char& c : device)
+        if (c == '!')
+            c = '/';
+    if (IsAsciiName(device))
+        info.insert("BSDName", QString::fromStdString(device));
+    NotificationCenter::defaultCenter().PostNotification("RefreshDetachDevice", nullptr, info);
 }
 
 bool registerForUSBNotifications()

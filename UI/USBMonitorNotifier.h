@@ -3,7 +3,11 @@
 // application notifications on the default centre:
 //   "RefreshAttachDevice"  once per burst of arrivals (and once at start),
 //   "RefreshDetachDevice"  once per removed medium, userInfo {"USBPath": name}
-//                          where name is the kernel name ("sdb", "sdb1").
+//                          where name is the name the disk page shows for a
+//                          whole disk (its registry name: "big.img" for a
+//                          loop device reading that file, "ATA Fast Disk")
+//                          and the kernel name of a partition ("sdb1"),
+//                          and "BSDName": the device name below /dev.
 // Events come from the udev monitor when a udev daemon runs; without one the
 // unit rescans /sys/block every two seconds and compares.
 #pragma once
@@ -24,8 +28,9 @@ bool registerForUSBNotifications();
 // Arrival: posts "RefreshAttachDevice" (no object).
 void usbDeviceAdded();
 // Removal of one medium: posts "RefreshDetachDevice" with its name, unless
-// the name is empty, longer than 255 bytes or not ASCII text.
-void usbDeviceRemoved(const std::string& name);
+// the name is empty, longer than 255 bytes or not ASCII text, and with
+// "BSDName" its device name below /dev (kernelName, when given and plain).
+void usbDeviceRemoved(const std::string& name, const std::string& kernelName = {});
 
 // The "DEVNAME" property of an event, without a leading "/dev/", into
 // buffer as a NUL-terminated string; false for a null buffer, a size below 1,
@@ -54,6 +59,10 @@ std::optional<MediaEvent> ParseMediaEventProperties(const std::map<std::string, 
 // partitions (a sub-folder holding a "partition" file), with its size in
 // 512-byte units (0 when unreadable). At most 4096 entries are read.
 std::map<std::string, unsigned long long> ScanSysBlock(const std::string& sysBlock = "/sys/block");
+
+// The registry names (see BlockRegistryName) of the whole disks under a
+// sysfs block folder, by kernel name.
+std::map<std::string, std::string> MediaRegistryNames(const std::string& sysBlock = "/sys/block");
 
 // Compares two scans: whether anything arrived (a new name, or a size that
 // went from 0 to more) and the names that left (gone, or size down to 0).

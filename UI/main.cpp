@@ -4,6 +4,7 @@
 #include "AppWiring.h"
 #include "MyNSApplication.h"
 #include "SearcherRegistry.h"
+#include "WidgetMap.h"
 #include "ZRAppDelegate.h"
 #include "ZRRootResultsAdapter.h"
 
@@ -26,6 +27,7 @@ int main(int argc, char** argv)
         ApplyStoredLanguage();
     ApplyApplicationTitle();
     PreventSleep();
+    InstallWidgetMapFromEnvironment();
 
     ZRAppDelegate delegate;
     InstallResultsWindow(&delegate);

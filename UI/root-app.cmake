@@ -10,7 +10,7 @@ vantrel_add_library(vantrel_ui_root_core
     ${CMAKE_CURRENT_LIST_DIR}/ZRLinkUrl.cpp
     ${CMAKE_CURRENT_LIST_DIR}/AppStartup.cpp
     ${CMAKE_CURRENT_LIST_DIR}/USBMonitorNotifier.cpp
-  LIBS vantrel_ui_notify vantrel_ui_bundle Qt6::Core Qt6::DBus PkgConfig::VANTREL_UDEV)
+  LIBS vantrel_ui_notify vantrel_ui_bundle vantrel_platform Qt6::Core Qt6::DBus PkgConfig::VANTREL_UDEV)
 target_include_directories(vantrel_ui_root_core PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 
 # The application delegate.
@@ -25,6 +25,12 @@ vantrel_add_library(vantrel_ui_wiring
   LIBS vantrel_ui_root_app vantrel_ui_popups_update vantrel_ui_popups vantrel_ui_root Qt6::Widgets)
 target_include_directories(vantrel_ui_wiring PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 
+# The map of what the windows show, for scripts that drive the program.
+vantrel_add_library(vantrel_ui_widget_map
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/WidgetMap.cpp
+  LIBS Qt6::Widgets)
+target_include_directories(vantrel_ui_widget_map PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+
 # The program: the delegate, the real results window and the application
 # object (vantrel_ui_app is described by a fragment read after this one).
 if(TARGET vantrel_ui_results AND EXISTS ${CMAKE_CURRENT_LIST_DIR}/topview-app.cmake)
@@ -32,5 +38,5 @@ if(TARGET vantrel_ui_results AND EXISTS ${CMAKE_CURRENT_LIST_DIR}/topview-app.cm
     ${CMAKE_CURRENT_LIST_DIR}/main.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ZRRootResultsAdapter.cpp)
   target_link_libraries(vantrel-data-recovery PRIVATE vantrel_ui_root_app vantrel_ui_wiring vantrel_ui_results vantrel_ui_app
-                        vantrel_register_all)
+                        vantrel_ui_widget_map vantrel_register_all)
 endif()

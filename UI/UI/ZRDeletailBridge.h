@@ -34,6 +34,8 @@ public:
     // Remaining-time text; percent 0-100 and files found so far.
     virtual QString GetScanProgress(double& percent, uint64_t& fileCount) = 0;
     virtual void GetScanFileSize(uint64_t& size, uint64_t& count) = 0;
+    // The scanned device has no file system the engine knows.
+    virtual bool FoundNoKnownFileSystem() { return false; }
     virtual void RefreshDeviceInfo() = 0;
 
     // Result trees.

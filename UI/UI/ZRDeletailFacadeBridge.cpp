@@ -35,6 +35,7 @@ public:
         size = s;
         count = c;
     }
+    bool FoundNoKnownFileSystem() override { return ZRUIController::FoundNoKnownFileSystem(); }
     void RefreshDeviceInfo() override { ZRUIController::RefreshDeviceInfo(); }
     void SetViewType(int viewType) override { ZRUIController::SetViewType(viewType); }
     void RefreshData() override { ZRUIController::RefreshData(); }

@@ -560,7 +560,10 @@ void ZRDeletailWindowController::setFoundAllFiles()
 {
     uint64_t size = 0, count = 0;
     m_bridge->GetScanFileSize(size, count);
+    // A device without a known file system says so: "0 byte in 0 files"
+    // alone would not tell why nothing was found.
+    const bool unknown = !m_isImport && m_bridge->FoundNoKnownFileSystem();
     selectFilesLabel->setText(ZRLocalizedFormat(
-        "PAGE_FOUR_ALL_FILES_SIZE",
+        unknown ? "PAGE_FOUR_NO_FILE_SYSTEM_FILES_SIZE" : "PAGE_FOUR_ALL_FILES_SIZE",
         {QString::fromStdString(ZRPublicUtilities::longlongConvertVolSpace(size)), QString::number(count)}));
 }

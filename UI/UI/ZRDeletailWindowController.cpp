@@ -215,6 +215,7 @@ void ZRDeletailWindowController::buildWindow()
     PTOutlineViewBlowView = new QWidget(splistLeftView);
     auto* pt = Column(PTOutlineViewBlowView);
     outlineView = new CustemOutlineView(PTOutlineViewBlowView);
+    outlineView->setObjectName("outlineView");
     pt->addWidget(outlineView);
     left->addWidget(PTOutlineViewBlowView, 1);
     timeOutlineBlowView = new QWidget(splistLeftView);
@@ -228,6 +229,7 @@ void ZRDeletailWindowController::buildWindow()
     timeTabs->addWidget(modifyButton);
     tl->addLayout(timeTabs);
     timeOutlineView = new CustemOutlineView(timeOutlineBlowView);
+    timeOutlineView->setObjectName("timeOutlineView");
     tl->addWidget(timeOutlineView);
     left->addWidget(timeOutlineBlowView, 1);
     timeOutlineBlowView->hide();
@@ -252,12 +254,15 @@ void ZRDeletailWindowController::buildWindow()
     auto* rl = Column(right);
     rl->setSpacing(0);
     segment = new QWidget(right);
+    segment->setObjectName("segment");
     auto* sl = new QHBoxLayout(segment);
     sl->setContentsMargins(4, 2, 4, 2);
     auto* modes = new QButtonGroup(segment);
     modes->setExclusive(true);
     for (int i = 0; i < 3; ++i) {
         auto* b = new QToolButton(segment);
+        static const char* const kModeNames[] = {"listModeButton", "coverFlowModeButton", "gridModeButton"};
+        b->setObjectName(kModeNames[i]);
         b->setCheckable(true);
         b->setChecked(i == 0);
         b->setAutoRaise(true);
@@ -273,11 +278,13 @@ void ZRDeletailWindowController::buildWindow()
     tableScrollView = new QWidget(right);
     auto* ts = Column(tableScrollView);
     tableView = new CustomTableView(tableScrollView);
+    tableView->setObjectName("tableView");
     ts->addWidget(tableView);
     rl->addWidget(tableScrollView, 1);
     coverFlower = new QWidget(right);
     auto* cf = Column(coverFlower);
     coverFlowerTableView = new CustomTableView(coverFlower);
+    coverFlowerTableView->setObjectName("coverFlowerTableView");
     cf->addWidget(coverFlowerTableView);
     rl->addWidget(coverFlower, 1);
     coverFlower->hide();
@@ -547,11 +554,7 @@ void ZRDeletailWindowController::getScanProgress()
             if (m_gone)
                 return;
         }
-        uint64_t size = 0, count = 0;
-        m_bridge->GetScanFileSize(size, count);
-        selectFilesLabel->setText(ZRLocalizedFormat(
-            "PAGE_FOUR_ALL_FILES_SIZE",
-            {QString::fromStdString(ZRPublicUtilities::longlongConvertVolSpace(size)), QString::number(count)}));
+        setFoundAllFiles();
     }
     backHomeButton->setEnabled(m_isCanClick != 0);
     pauseButton->setEnabled(m_isCanClick != 0);
@@ -894,8 +897,16 @@ void ZRDeletailWindowController::RefreshDevice(const QVariantMap& userInfo)
 {
     if (!m_selectDiskVolumeData || m_gone)
         return;
-    if (userInfo.value("USBPath").toString() != m_selectDiskVolumeData->parentName())
+    // Two disks may go by one name (two images named "disk.img", two sticks
+    // of one model): where both sides know the device, it decides.
+    const QString device = userInfo.value("BSDName").toString();
+    const QString& scannedDevice = m_selectDiskVolumeData->parentDeviceName();
+    if (!device.isEmpty() && !scannedDevice.isEmpty()) {
+        if (device != scannedDevice)
+            return;
+    } else if (userInfo.value("USBPath").toString() != m_selectDiskVolumeData->parentName()) {
         return;
+    }
     m_bridge->StopScan(1);
     showSheet(SheetKind::DeviceDetached);
     NotificationCenter::defaultCenter().RemoveObserver(this, "RefreshDetachDevice");

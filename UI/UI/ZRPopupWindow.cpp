@@ -6,11 +6,13 @@
 #include <QFont>
 #include <QGuiApplication>
 #include <QMouseEvent>
+#include <QProcess>
 #include <QPropertyAnimation>
 #include <QScreen>
 
 #include <cmath>
 #include <cstdio>
+#include <memory>
 
 #include "BundleResources.h"
 #include "TCImageButton.h"
@@ -24,6 +26,12 @@ ZRPopupDesktop::Opener& DesktopOpener()
 {
     static ZRPopupDesktop::Opener opener;
     return opener;
+}
+
+QString& FolderProgram()
+{
+    static QString program;
+    return program;
 }
 
 std::function<void()>& TerminateHandler()
@@ -130,16 +138,46 @@ void ZRPopupDesktop::Open(const QUrl& url)
         QDesktopServices::openUrl(url);
 }
 
+void ZRPopupDesktop::SetFolderProgram(const QString& program) { FolderProgram() = program; }
+
 void ZRPopupDesktop::OpenAddress(const QString& address)
 {
     if (!address.isEmpty())
         Open(QUrl(address));
 }
 
-void ZRPopupDesktop::OpenFolder(const QString& path)
+void ZRPopupDesktop::OpenFolder(const QString& path, std::function<void()> failed)
 {
-    if (!path.isEmpty())
-        Open(QUrl::fromLocalFile(path));
+    if (path.isEmpty())
+        return;
+    const QUrl url = QUrl::fromLocalFile(path);
+    if (DesktopOpener()) {
+        if (!DesktopOpener()(url) && failed)
+            failed();
+        return;
+    }
+    // The desktop services start xdg-open and forget it: they cannot tell
+    // that it found no file manager. Run it here and read how it ended.
+    auto* opener = new QProcess(qApp);
+    auto done = std::make_shared<std::function<void()>>(std::move(failed));
+    auto fail = [done] {
+        if (*done)
+            (*done)();
+        *done = nullptr;  // once only
+    };
+    QObject::connect(opener, &QProcess::errorOccurred, opener, [opener, fail](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart) {
+            fail();
+            opener->deleteLater();
+        }
+    });
+    QObject::connect(opener, &QProcess::finished, opener, [opener, fail](int code, QProcess::ExitStatus status) {
+        if (code != 0 || status != QProcess::NormalExit)
+            fail();
+        opener->deleteLater();
+    });
+    opener->setProcessChannelMode(QProcess::ForwardedChannels);
+    opener->start(FolderProgram().isEmpty() ? QStringLiteral("xdg-open") : FolderProgram(), {url.toLocalFile()});
 }
 
 // ---- ZRPopupWindow -----------------------------------------------------------
@@ -252,6 +290,28 @@ QLabel* ZRPopupWindow::MakeText(QWidget* parent, const QRect& frame, int pixelSi
     label->setWordWrap(wrap);
     label->setAlignment(wrap ? Qt::AlignLeft | Qt::AlignTop : Qt::AlignLeft | Qt::AlignVCenter);
     return label;
+}
+
+QLabel* ZRPopupWindow::MakeOpenFailedNote(QWidget* parent, const QRect& frame)
+{
+    QLabel* note = MakeText(parent, frame, 11, false);
+    note->setObjectName(QStringLiteral("openFailedNote"));
+    note->setText(Bundle::LocalizedString(QStringLiteral("PAGE_FOUR_RECOVER_OPEN_FOLDER_FAILED")));
+    note->setStyleSheet(QStringLiteral("color: rgb(190, 40, 40);"));
+    note->hide();
+    return note;
+}
+
+void ZRPopupWindow::OpenFolderOrSay(const QString& folder, QLabel* note)
+{
+    if (note)
+        note->hide();
+    // The opener may answer after the window is gone.
+    QPointer<QLabel> shown(note);
+    ZRPopupDesktop::OpenFolder(folder, [shown] {
+        if (shown)
+            shown->show();
+    });
 }
 
 void ZRPopupWindow::fadeTo(qreal opacity)

@@ -52,15 +52,22 @@ private:
 // browser, the file manager). Tests replace it so nothing is opened.
 class ZRPopupDesktop {
 public:
-    using Opener = std::function<void(const QUrl&)>;
-    // nullptr restores the desktop services.
+    // Answers whether the address could be handed on.
+    using Opener = std::function<bool(const QUrl&)>;
+    // nullptr restores the desktop services (and xdg-open for folders).
     static void SetOpener(Opener opener);
     // Opens url; nothing for an empty or invalid one.
     static void Open(const QUrl& url);
     // Opens a web address from the link table; nothing for an empty one.
     static void OpenAddress(const QString& address);
-    // Opens a folder in the file manager; nothing for an empty path.
-    static void OpenFolder(const QString& path);
+    // Opens a folder in the file manager; nothing for an empty path. When
+    // that does not work (no opener program, or it ends with an error),
+    // failed runs on the main thread, at once or once the program ended.
+    static void OpenFolder(const QString& path, std::function<void()> failed = {});
+    // The program that opens folders without a test opener: "xdg-open",
+    // which desktops set up to start their file manager. An empty name
+    // restores it.
+    static void SetFolderProgram(const QString& program);
 };
 
 // A localised format that takes one number, filled in safely: "%%" is a
@@ -141,6 +148,11 @@ protected:
     // switched on.
     static TCImageButton* MakeCaptionButton(QWidget* parent, const QRect& frame);
     static QLabel* MakeText(QWidget* parent, const QRect& frame, int pixelSize, bool wrap);
+    // The hidden line under a folder link that says when the folder could
+    // not be opened ("PAGE_FOUR_RECOVER_OPEN_FOLDER_FAILED").
+    static QLabel* MakeOpenFailedNote(QWidget* parent, const QRect& frame);
+    // Opens folder in the file manager and shows note when that fails.
+    static void OpenFolderOrSay(const QString& folder, QLabel* note);
     // Closes the window at once (no fade, no question to the delegate).
     void closeWindowNow();
     void requestTerminate();

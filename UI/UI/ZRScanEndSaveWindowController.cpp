@@ -40,6 +40,7 @@ void ZRScanEndSaveWindowController::loadInterface(QWidget* content)
     m_savePathLabel = new ZRLinkLabel(content);
     m_savePathLabel->setGeometry(20, 100, kWidth - 40, 20);
     connect(m_savePathLabel, &ZRLinkLabel::clicked, this, [this] { jumpToSavePath(m_savePathLabel); });
+    m_openFailedNote = MakeOpenFailedNote(content, QRect(20, 124, kWidth - 160, 18));
     m_okButton = new QPushButton(content);
     m_okButton->setGeometry(kWidth - 120, 152, 100, 30);
     connect(m_okButton, &QPushButton::clicked, this, [this] { okButtonAction(m_okButton); });
@@ -74,7 +75,7 @@ void ZRScanEndSaveWindowController::okButtonAction(QObject* /*sender*/)
 
 void ZRScanEndSaveWindowController::jumpToSavePath(QObject* /*sender*/)
 {
-    ZRPopupDesktop::OpenFolder(m_savePathLabel ? m_savePathLabel->linkText() : QString());
+    OpenFolderOrSay(m_savePathLabel ? m_savePathLabel->linkText() : QString(), m_openFailedNote);
 }
 
 void ZRScanEndSaveWindowController::facebookButtonAction(QObject* /*sender*/)

@@ -38,6 +38,8 @@ public:
     QLabel* recoveryEndTitle() const { return m_recoveryEndTitle; }
     QLabel* recoveryEndNode() const { return m_recoveryEndNode; }
     QPushButton* okButton() const { return m_okButton; }
+    // Shown when the folder link could not open the folder.
+    QLabel* openFailedNote() const { return m_openFailedNote; }
     QPushButton* facebookButton() const { return m_facebookButton; }
     QPushButton* twitterButton() const { return m_twitterButton; }
     QPushButton* googleButton() const { return m_googleButton; }
@@ -53,6 +55,7 @@ private:
     QLabel* m_recoveryEndTitle = nullptr;
     QLabel* m_recoveryEndNode = nullptr;
     QPushButton* m_okButton = nullptr;
+    QLabel* m_openFailedNote = nullptr;
     QPushButton* m_facebookButton = nullptr;
     QPushButton* m_twitterButton = nullptr;
     QPushButton* m_googleButton = nullptr;

@@ -26,6 +26,7 @@ void ZRScanNotEndSaveWindowController::loadInterface(QWidget* content)
     m_savePathLabel = new ZRLinkLabel(content);
     m_savePathLabel->setGeometry(20, 88, kWidth - 40, 20);
     connect(m_savePathLabel, &ZRLinkLabel::clicked, this, [this] { jumpToSavePath(m_savePathLabel); });
+    m_openFailedNote = MakeOpenFailedNote(content, QRect(20, 108, kWidth - 160, 14));
     m_okButton = new QPushButton(content);
     m_okButton->setGeometry(kWidth - 120, 122, 100, 30);
     connect(m_okButton, &QPushButton::clicked, this, [this] { okButtonAction(m_okButton); });
@@ -57,5 +58,5 @@ void ZRScanNotEndSaveWindowController::okButtonAction(QObject* /*sender*/)
 
 void ZRScanNotEndSaveWindowController::jumpToSavePath(QObject* /*sender*/)
 {
-    ZRPopupDesktop::OpenFolder(m_savePtahStr);
+    OpenFolderOrSay(m_savePtahStr, m_openFailedNote);
 }

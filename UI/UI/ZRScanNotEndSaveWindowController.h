@@ -28,6 +28,8 @@ public:
 
     QLabel* showRecoveryNoteLabel() const { return m_showRecoveryNoteLabel; }
     QPushButton* okButton() const { return m_okButton; }
+    // Shown when the folder link could not open the folder.
+    QLabel* openFailedNote() const { return m_openFailedNote; }
     ZRLinkLabel* savePathLabel() const { return m_savePathLabel; }
     const QString& savePtahStr() const { return m_savePtahStr; }
 
@@ -38,6 +40,7 @@ protected:
 private:
     QLabel* m_showRecoveryNoteLabel = nullptr;
     QPushButton* m_okButton = nullptr;
+    QLabel* m_openFailedNote = nullptr;
     ZRLinkLabel* m_savePathLabel = nullptr;
     QString m_savePtahStr;
 };

@@ -149,8 +149,7 @@ void ZRSelectDiskViewController::getDiskValue()
     DiskVolumeNodeDataPtr marked = sharedItem(m_outlineView->itemAtRow(1));
     m_selectDiskVolume = marked;
     if (marked) {
-        DiskVolumeNodeData* disk = diskOf(marked.get());
-        marked->setParentName(disk ? disk->name() : marked->name());
+        markParent(marked.get());
     }
     m_scanButton->setButtonEnabled(marked != nullptr);
     if (m_delegate)
@@ -222,6 +221,15 @@ DiskVolumeNodeDataPtr ZRSelectDiskViewController::sharedItem(void* item) const
                 return volume;
     }
     return nullptr;
+}
+
+void ZRSelectDiskViewController::markParent(DiskVolumeNodeData* item) const
+{
+    const DiskVolumeNodeData* disk = diskOf(item);
+    if (!disk)
+        disk = item;
+    item->setParentName(disk->name());
+    item->setParentDeviceName(disk->deviceName());
 }
 
 DiskVolumeNodeData* ZRSelectDiskViewController::diskOf(void* item) const
@@ -302,8 +310,7 @@ bool ZRSelectDiskViewController::shouldSelectItem(ZROutlineView* outlineView, vo
     m_selectedRow = row;
     m_selectDiskVolume = sharedItem(item);
     if (m_selectDiskVolume) {
-        DiskVolumeNodeData* disk = diskOf(item);
-        m_selectDiskVolume->setParentName(disk ? disk->name() : m_selectDiskVolume->name());
+        markParent(m_selectDiskVolume.get());
     }
     m_scanButton->setButtonEnabled(true);
     return true;

@@ -76,6 +76,9 @@ private:
     DiskVolumeNodeDataPtr sharedItem(void* item) const;
     // The disk that holds item (the item itself for a disk).
     DiskVolumeNodeData* diskOf(void* item) const;
+    // Gives a picked item the name and the device name of its disk (a
+    // disk its own).
+    void markParent(DiskVolumeNodeData* item) const;
     void addRootRow(int row);
 
     bool m_bClickHead = false;

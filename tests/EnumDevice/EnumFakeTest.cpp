@@ -32,6 +32,7 @@ const char kAtaPath[] = "pci0000:00/0000:00:1f.2/ata1/host0/target0:0:0/0:0:0:0/
 const char kNvmePath[] = "pci0000:00/0000:00:06.0/nvme/nvme0";
 const char kScsiPath[] = "platform/host2/target2:0:0/2:0:0:0/block";
 const char kVirtioPath[] = "pci0000:00/0000:00:05.0/virtio2/block";
+const char kVirtioScsiPath[] = "pci0000:00/0000:00:04.0/virtio1/host0/target0:0:0/0:0:0:0/block";
 const char kVirtualPath[] = "virtual/block";
 const char kCcissPath[] = "pci0000:00/0000:00:08.0/cciss0/c0d0/block";
 
@@ -267,7 +268,9 @@ const Row kRows[] = {
 )"},
 
     // udev's bus wins over the link path; its label names the volume. A
-    // udev record without a bus leaves the link path to decide.
+    // udev record without a bus leaves the link path to decide. A virtual
+    // machine's disks are no disk images: a virtio disk has no bus of its
+    // own, one behind a virtio SCSI host is a SCSI disk.
     {"udev",
      [](FakeSys& sys) {
          AddMbrDisk(sys, kUsbPath);
@@ -275,6 +278,7 @@ const Row kRows[] = {
          sys.AddUdev("8:33", "E:ID_FS_LABEL=CamCard\nE:ID_FS_TYPE=vfat\n");
          sys.AddDisk(EightMiB("vda", "254:0", kVirtioPath));
          sys.AddUdev("254:0", "E:DEVTYPE=disk\n");
+         sys.AddDisk(EightMiB("sde", "8:64", kVirtioScsiPath));
      },
      CreateTestFat16Recogniser,
      std::string(R"(disk sdc dev=8:32 bus=2 scheme=1 ss=512 sectors=131072 writable=1 permitted=1 registry="ATA QEMU HARDDISK" records=3
@@ -282,7 +286,7 @@ const Row kRows[] = {
          R"(  volume sdc1 #1 start=2048 sectors=20480 ss=512 fs=1 label="FATONE" name="CamCard" mounted=0 dev=8:33
   volume sdc2 #2 start=22528 sectors=20480 ss=512 fs=10 label="" name="sdc2" mounted=0 dev=8:34
   volume sdc5 #5 start=45056 sectors=16384 ss=512 fs=1 label="LOGIC" name="LOGIC" mounted=0 dev=8:37
-)" + BareDisk("vda", "254:0", 5, "vda")},
+)" + BareDisk("sde", "8:64", 3, "sde") + BareDisk("vda", "254:0", 0, "vda")},
 
     // An APFS volume is named by its label alone: not by udev, not by its
     // mount point.

@@ -115,6 +115,23 @@ ResultCode ZRUIScan::DoScan(IStorageDevice* device, IRestoreSource* sink)
     m_lock.unlock();
 
     const int deep = IsDeepScan();
+    {
+        // A volume the device list knows no file system of, or a disk
+        // none of whose volumes has one, is said so when the scan ends
+        // (a deep scan of a whole disk reads more than its volumes).
+        bool unknown = false;
+        if (!IsDisk(device)) {
+            unknown = IsStorageVolumeUnknow(device);
+        } else if (!deep) {
+            std::list<IStorageDevice*> volumes;
+            ZRUIDeviceData::instance().GetDiskVolumeStorage(device, volumes);
+            unknown = true;
+            for (IStorageDevice* volume : volumes)
+                unknown = unknown && IsStorageVolumeUnknow(volume);
+        }
+        Guard guard(m_lock);
+        m_bNoKnownFileSystem = unknown;
+    }
     // The data-recovery objects read through the old controller's
     // searchers: they go before it does.
     ReleaseDataRecovery();
@@ -200,6 +217,12 @@ int ZRUIScan::IsDeepScan()
     if (m_iDeepScan == 0 && m_pSavedStorage && !IsDisk(m_pSavedStorage))
         m_iDeepScan = IsStorageVolumeUnknow(m_pSavedStorage) ? 1 : 0;
     return m_iDeepScan;
+}
+
+bool ZRUIScan::FoundNoKnownFileSystem()
+{
+    Guard guard(m_lock);
+    return m_bNoKnownFileSystem;
 }
 
 bool ZRUIScan::IsStorageVolumeUnknow(IStorageDevice* device)

@@ -41,6 +41,9 @@ public:
     void SetDeepScan(int flag);
     int IsDeepScan();
     bool IsStorageVolumeUnknow(IStorageDevice* device);
+    // The last scan's device has no known file system: a volume of unknown
+    // type, or a disk (quick scan) all of whose volumes are of unknown type.
+    bool FoundNoKnownFileSystem();
     void SaveScanSorage(IStorageDevice* device);
     IStorageDevice* GetSavedStorage();
     IRecoveryController* GetRecoveryController();
@@ -96,6 +99,7 @@ private:
     // here, since their trees hold the nodes already shown.
     std::list<IRecoveryController*> m_listEarlierControllers;
     int m_iDeepScan = 0;
+    bool m_bNoKnownFileSystem = false;
     int m_iTreeFinished = 1;
     NodeList m_listFileSystemNodes;
     TimeMap m_mapCreateTime;

@@ -229,6 +229,8 @@ void ZRUIController::SetViewType(int viewType) { ZRUIScan::instance().SetScanTyp
 
 bool ZRUIController::IsDeepScan() { return ZRUIScan::instance().IsDeepScan() != 0; }
 
+bool ZRUIController::FoundNoKnownFileSystem() { return ZRUIScan::instance().FoundNoKnownFileSystem(); }
+
 void ZRUIController::RefreshData() { ZRUIScan::instance().RefreshAllData(); }
 
 void ZRUIController::UnselectedAllNodes() { ZRUIScan::instance().UnselectAllNodes(); }

@@ -74,6 +74,9 @@ public:
     // 4 last-access time.
     static void SetViewType(int viewType);
     static bool IsDeepScan();
+    // The last scan's device has no known file system (see
+    // ZRUIScan::FoundNoKnownFileSystem).
+    static bool FoundNoKnownFileSystem();
     // In the folder view, every found folder becomes pending again, so the
     // next tree request lists it anew.
     static void RefreshData();

@@ -22,6 +22,8 @@ DiskVolumeNodeData::DiskVolumeNodeData(const _DiskVolumeData& data)
         m_name = QString::fromUtf8(data.name);
     else
         m_name = OutlineLocalizedString("DEVICE_NAME_UNTITILED");
+    if (data.deviceName)
+        m_deviceName = QString::fromUtf8(data.deviceName);
 }
 
 DiskVolumeNodeData::~DiskVolumeNodeData() { free(); }

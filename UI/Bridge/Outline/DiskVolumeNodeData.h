@@ -47,9 +47,16 @@ public:
     int numberOfChildren() const { return static_cast<int>(m_children.size()); }
     void setSubNode(DiskVolumeNodeArray children);
 
+    // A disk's device name below /dev ("sdb", "loop1"); empty for a volume.
+    const QString& deviceName() const { return m_deviceName; }
+
     // The name of the disk that holds this volume, set by the disk page.
     const QString& parentName() const { return m_parentName; }
     void setParentName(const QString& name) { m_parentName = name; }
+    // That disk's device name: two disks may share a name ("disk.img",
+    // two sticks of one model), never a device name.
+    const QString& parentDeviceName() const { return m_parentDeviceName; }
+    void setParentDeviceName(const QString& name) { m_parentDeviceName = name; }
 
     // Takes the item and its children apart.
     void free();
@@ -66,5 +73,7 @@ private:
     int m_iBeCanOpen = 0;
     DiskVolumeNodeArray m_children;
     QString m_parentName;
+    QString m_deviceName;
+    QString m_parentDeviceName;
     int m_iState = 0;
 };

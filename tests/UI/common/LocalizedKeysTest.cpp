@@ -17,7 +17,7 @@ namespace {
 // Upper-case names in the sources that are not text keys: environment
 // variables and the settings entry of a web address.
 const std::set<QString> kNotTextKeys = {
-    "APFS_HELP_URL", "PKEXEC_UID", "SUDO_GID", "SUDO_UID", "VANTREL_RESOURCES", "VANTREL_WORK_DIR", "XDG_DATA_HOME",
+    "APFS_HELP_URL", "PKEXEC_UID", "SUDO_GID", "SUDO_UID", "VANTREL_RESOURCES", "VANTREL_WIDGET_MAP", "VANTREL_WORK_DIR", "XDG_DATA_HOME",
     "XDG_STATE_HOME",
 };
 

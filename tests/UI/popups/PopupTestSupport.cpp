@@ -18,7 +18,7 @@ const char* const kKeys[] = {
     "PAGE_FOUR_RECOVERY_NO_SPACE_YES_BUTTON", "PAGE_FOUR_RECOVER_END_TITLE", "PAGE_FOUR_RECOVER_END_NODE",
     "PAGE_FOUR_RECOVERY_STOP_BUTTON", "SAVE_SCAN_RESULT", "SAVE_RESULT_WAIT", "LOAD_SCAN_RESULT",
     "LOAD_RESULT_WAIT", "PAGE_FOUR_RECOVERY_NO_COMPETENCE_YES_BUTTON", "READ_RSF_FAILED",
-    "PAGE_FOUR_DEEPSCAN_NODE",
+    "PAGE_FOUR_DEEPSCAN_NODE", "PAGE_FOUR_RECOVER_OPEN_FOLDER_FAILED",
 };
 
 QByteArray Quote(const QString& text)
@@ -57,7 +57,10 @@ void PopupResources::writeSettingsXml(const QByteArray& xml)
 
 RecordingDesktop::RecordingDesktop()
 {
-    ZRPopupDesktop::SetOpener([this](const QUrl& url) { opened.push_back(url); });
+    ZRPopupDesktop::SetOpener([this](const QUrl& url) {
+        opened.push_back(url);
+        return opens;
+    });
 }
 
 RecordingDesktop::~RecordingDesktop() { ZRPopupDesktop::SetOpener(nullptr); }

@@ -30,6 +30,7 @@ public:
     RecordingDesktop();
     ~RecordingDesktop();
     std::vector<QUrl> opened;
+    bool opens = true;  // what the desktop answers
 };
 
 // Runs step from the event loop as soon as it turns (inside the modal

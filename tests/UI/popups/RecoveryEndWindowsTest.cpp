@@ -41,6 +41,52 @@ TEST(RecoveryEndWindows, FinishedWindowShowsTheFolderAsALinkThatOpensIt)
     EXPECT_EQ(desktop.opened[0], QUrl::fromLocalFile(QStringLiteral("/home/u/Recovered <1>")));
 }
 
+// A folder link that opens nothing says so in the window: the desktop
+// refused it, or the opener program is missing or ended with an error.
+TEST(RecoveryEndWindows, FolderLinkThatCannotOpenSaysSo)
+{
+    PopupResources resources;
+    {
+        RecordingDesktop desktop;
+        desktop.opens = false;
+        ZRScanEndSaveWindowController finished;
+        finished.setSavePathStr(QStringLiteral("/media/out"));
+        finished.window();
+        EXPECT_FALSE(finished.openFailedNote()->isVisibleTo(finished.window()));
+        finished.jumpToSavePath();
+        EXPECT_TRUE(finished.openFailedNote()->isVisibleTo(finished.window()));
+        EXPECT_EQ(finished.openFailedNote()->text(), QStringLiteral("PAGE_FOUR_RECOVER_OPEN_FOLDER_FAILED"));
+        // The note stays inside the window, clear of the OK button.
+        const QRect note = finished.openFailedNote()->geometry();
+        EXPECT_TRUE(finished.openFailedNote()->parentWidget()->rect().contains(note));
+        EXPECT_FALSE(note.intersects(finished.okButton()->geometry()));
+        desktop.opens = true;
+        finished.jumpToSavePath();
+        EXPECT_FALSE(finished.openFailedNote()->isVisibleTo(finished.window()));
+    }
+
+    struct Case {
+        const char* program;
+        bool fails;
+    };
+    const Case cases[] = {{"/nonexistent/folder-opener", true}, {"false", true}, {"true", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.program);
+        ZRPopupDesktop::SetFolderProgram(QString::fromLatin1(c.program));
+        ZRScanNotEndSaveWindowController stopped;
+        stopped.window();
+        stopped.changeRecoveryFilesPoint(2, QStringLiteral("/tmp"));
+        const QRect note = stopped.openFailedNote()->geometry();
+        EXPECT_FALSE(note.intersects(stopped.okButton()->geometry()));
+        EXPECT_FALSE(note.intersects(stopped.savePathLabel()->geometry()));
+        stopped.jumpToSavePath();
+        const bool shown =
+            SpinUntil([&] { return stopped.openFailedNote()->isVisibleTo(stopped.window()); }, c.fails ? 5000 : 500);
+        EXPECT_EQ(shown, c.fails);
+    }
+    ZRPopupDesktop::SetFolderProgram(QString());
+}
+
 TEST(RecoveryEndWindows, EmptyOrMissingDestinationMakesTheLinksInert)
 {
     PopupResources resources;

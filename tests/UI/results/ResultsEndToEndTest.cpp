@@ -14,13 +14,19 @@
 #include <set>
 
 #include "BridgeTestSupport.h"
+#include "BundleResources.h"
 #include "BridgeUtil.h"
+#include "DirectoryTreeBuilder.h"
+#include "EnumDevice.h"
+#include "EnumTestSupport.h"
 #include "FacadeTestSupport.h"
 #include "ResultsTestSupport.h"
 #include "ZRDeletailCoverFlow.h"
 #include "ZRDeletailWindowController.h"
 #include "ZRProgressView.h"
+#include "TestSupport.h"
 #include "ZRUIController.h"
+#include "ZRUIDeviceData.h"
 
 namespace {
 
@@ -303,3 +309,103 @@ TEST_F(ResultsOnImage, CoverFlowAndGridShowTheListsFiles)
 }
 
 }  // namespace
+
+// A disk with one partition that was never formatted: whether the volume or
+// the whole disk is scanned, the totals line says that no file system was
+// known instead of a bare "0 byte in 0 files". The machine is this test's
+// own, so the facade machine's device list stays as the other tests know it.
+TEST(ResultsOnUnformattedDisk, TotalsSayThatNoFileSystemWasFound)
+{
+    // The program's own texts: the line must read whole in its place.
+    Bundle::SetResourcePath(QStringLiteral(VANTREL_SOURCE_RESOURCES));
+    Bundle::SetLanguage("en");
+    TempDir dir;
+    const std::string disk = dir / "blank.img";
+    const std::string part = dir / "blank-p1.img";
+    RunTool("truncate -s 16M '" + disk + "' && printf 'label: dos\\nlabel-id: 0x5eed0022\\nstart=2048, type=83\\n' | "
+            "sfdisk -q '" + disk + "' && dd if='" + disk + "' of='" + part +
+            "' bs=512 skip=2048 status=none conv=sparse");
+    ASSERT_EQ(std::filesystem::file_size(part), (32768u - 2048u) * 512u);
+    const std::string before = FileDigest(disk);
+
+    FakeSys sys(dir / "machine");
+    FakeSys::Disk sdx;
+    sdx.name = "sdx";
+    sdx.dev = "8:96";
+    sdx.busPath = "pci0000:00/0000:00:1f.2/ata3/host2/target2:0:0/2:0:0:0/block";
+    sdx.size512 = 32768;
+    sdx.image = disk;
+    sdx.vendor = "ATA";
+    sdx.model = "Blank Disk";
+    sys.AddDisk(sdx);
+    sys.AddPartition({"sdx", "sdx1", "8:97", 1, 2048, 32768 - 2048, part});
+    CEnumDeviceEx enumerator(sys.Platform());
+    CDirectoryTreeBuilder::SetDefaultFirstBatchPause(std::chrono::milliseconds(0));
+    ZRUIDeviceData::instance().ReplaceEnumerator(&enumerator);
+    ZRUIController::initFileType();
+    ZRUIController::SetRecoveryType(127);
+    BridgeListener listener;
+    ZRUIController::NotifiyDeviceInfoAfterInit("aInitFinished");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return listener.Count("aInitFinished") >= 1; }, kScanWaitMs));
+    DiskVolumeNodeArray devices;
+    ZRUIController::GetDeviceInfoToArray(&devices);
+    ASSERT_EQ(devices.size(), 1u);
+    DiskVolumeNodeDataPtr whole = devices[0];
+    ASSERT_EQ(whole->numberOfChildren(), 1);
+    // A plain disk on a SATA controller is no disk image.
+    EXPECT_EQ(whole->isDmg(), 0);
+    EXPECT_EQ(ZRPublicUtilities::fileSystemTypeForInt(whole->fileSystem(), whole->isDmg()), "Disk");
+    EXPECT_EQ(whole->childAtIndex(0)->fileSystem(), 10);
+
+    for (DiskVolumeNodeData* scanned : {whole->childAtIndex(0), whole.get()}) {
+        SCOPED_TRACE(scanned->name().toStdString());
+        auto window = std::make_unique<ZRDeletailWindowController>();
+        window->setSelectDiskVolumeData(scanned);
+        window->showWindow();
+        window->getData();
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return !ZRUIController::IsScanRunning() && !window->recovertyButton->isHidden(); }, kScanWaitMs));
+        QLabel* totals = window->selectFilesLabel;
+        EXPECT_EQ(totals->text(), "No known file system was found. 0 byte in 0 files");
+        EXPECT_LE(totals->fontMetrics().horizontalAdvance(totals->text()), totals->width());
+        window.reset();
+    }
+    EXPECT_EQ(FileDigest(disk), before);
+}
+
+// A whole disk has no name of its own to give its trees: the FAT tree of a
+// deep scan of the whole disk takes its volume's label, as the quick scan's
+// does, not "Disk".
+TEST(ResultsOnWholeImage, DeepScanNamesTheFatTreeByTheVolumeLabel)
+{
+    UseResultsTestResources();
+    EnsureFacadeMachine();
+    const std::string before = FileDigest(BridgeImage("vol.img"));
+    DiskVolumeNodeDataPtr disk = FindDevice("vol.img");
+    ASSERT_NE(disk, nullptr);
+    auto window = std::make_unique<ZRDeletailWindowController>();
+    window->setSelectDiskVolumeData(disk.get());
+    window->showWindow();
+    auto waitForResult = [&] {
+        return QTest::qWaitFor(
+            [&] { return !ZRUIController::IsScanRunning() && !window->recovertyButton->isHidden(); }, kScanWaitMs);
+    };
+    auto rootLabels = [&] {
+        QStringList labels;
+        for (const OpNodeDataPtr& root : window->allDiskArr())
+            labels << window->outlineViewTreeLabel(root.get());
+        return labels.join(",");
+    };
+    window->getData();
+    ASSERT_TRUE(waitForResult());
+    EXPECT_TRUE(rootLabels().startsWith("BRIDGEVOL(FAT/FAT32)")) << rootLabels().toStdString();
+    QTest::qWait(500);
+    window->deepSrcanButtonAction();
+    ASSERT_TRUE(QTest::qWaitFor([] { return ZRUIController::IsScanRunning(); }, 5000));
+    ASSERT_TRUE(waitForResult());
+    EXPECT_EQ(window->isDeepScan(), 1);
+    EXPECT_TRUE(rootLabels().contains("BRIDGEVOL(FAT/FAT32)")) << rootLabels().toStdString();
+    EXPECT_FALSE(rootLabels().contains("Disk(FAT/FAT32)")) << rootLabels().toStdString();
+    window.reset();
+    EXPECT_EQ(FileDigest(BridgeImage("vol.img")), before);
+}

@@ -371,6 +371,27 @@ TEST_F(ResultsWindow, BackHomeSheetRefusedResumesTheScan)
     EXPECT_FALSE(window->isGone());
 }
 
+// Two loop devices reading files of one name are two disks of one name: the
+// device name tells them apart.
+TEST_F(ResultsWindow, DetachOfAnotherDiskOfTheSameNameChangesNothing)
+{
+    _DiskVolumeData record;
+    record.name = "HOLIDAY";
+    DiskVolumeNodeDataPtr volume = DiskVolumeNodeData::initWithNodeData(record);
+    volume->setParentName("disk.img");
+    volume->setParentDeviceName("loop0");
+    window->setSelectDiskVolumeData(volume.get());
+    StartScan();
+    NotificationCenter::defaultCenter().PostNotification("RefreshDetachDevice", nullptr,
+                                                         {{"USBPath", "disk.img"}, {"BSDName", "loop3"}});
+    EXPECT_EQ(bridge.Count("StopScan:1"), 0);
+    EXPECT_EQ(window->currentSheet(), nullptr);
+    NotificationCenter::defaultCenter().PostNotification("RefreshDetachDevice", nullptr,
+                                                         {{"USBPath", "disk.img"}, {"BSDName", "loop0"}});
+    EXPECT_EQ(bridge.Count("StopScan:1"), 1);
+    EXPECT_EQ(window->currentSheetKind(), ZRDeletailWindowController::SheetKind::DeviceDetached);
+}
+
 TEST_F(ResultsWindow, DetachOfTheScannedDiskStopsAndGoesHomeOtherDisksChangeNothing)
 {
     _DiskVolumeData record;

@@ -27,6 +27,7 @@ struct FakeDisk {
     std::vector<FakeVolume> volumes;
     int isUsb = 0;
     int isDmg = 0;
+    const char* device = nullptr;  // the device name below /dev
 };
 
 class FakeRootEngine : public ZRRootEngine {
@@ -51,6 +52,7 @@ public:
             record.diskIndex = diskIndex;
             record.isUsb = disk.isUsb;
             record.isDmg = disk.isDmg;
+            record.deviceName = disk.device;
             record.fileSystem = 10;
             DiskVolumeNodeDataPtr item = DiskVolumeNodeData::initWithNodeData(record);
             DiskVolumeNodeArray children;

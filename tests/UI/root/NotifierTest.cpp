@@ -35,7 +35,8 @@ const std::string kKernelAddDisk = std::string("add@/devices/virtual/block/loop0
                                    std::string("DEVNAME=loop0\0DEVTYPE=disk\0SEQNUM=9\0", 36);
 
 struct Recorded {
-    std::vector<std::string> names;  // "+" for an arrival, the name for a removal
+    std::vector<std::string> names;    // "+" for an arrival, the name for a removal
+    std::vector<std::string> devices;  // the device name of each removal
 };
 
 class NotifierFixture : public ::testing::Test {
@@ -46,6 +47,7 @@ protected:
                                                         [this](const Notification&) { seen.names.push_back("+"); });
         NotificationCenter::defaultCenter().AddObserver(this, "RefreshDetachDevice", [this](const Notification& n) {
             seen.names.push_back(n.userInfo.value("USBPath").toString().toStdString());
+            seen.devices.push_back(n.userInfo.value("BSDName").toString().toStdString());
         });
     }
     void TearDown() override
@@ -182,4 +184,49 @@ TEST_F(NotifierFixture, EventsGatherArrivalsAndPostEachRemoval)
 
     QTest::qWait(kMediaAttachBurstMs * 3);
     EXPECT_EQ(seen.names, std::vector<std::string>({"sdb1", "+"}));
+}
+
+// The results window knows the scanned disk by the name the disk page shows:
+// a loop device by its backing file, a disk by its vendor and model. A
+// removal names the disk so, though sysfs no longer tells those names.
+TEST_F(NotifierFixture, RemovalsNameWholeDisksAsTheDiskPageDoes)
+{
+    TempDir dir;
+    std::string block = dir / "block";
+    WriteDevice(block + "/loop1", 2048, false);
+    WriteDevice(block + "/loop1/loop1p1", 2000, true);
+    std::filesystem::create_directories(block + "/loop1/loop");
+    std::ofstream(block + "/loop1/loop/backing_file") << "/srv/images/big.img\n";
+    WriteDevice(block + "/sdb", 4096, false);
+    std::filesystem::create_directories(block + "/sdb/device");
+    std::ofstream(block + "/sdb/device/vendor") << "ATA     \n";
+    std::ofstream(block + "/sdb/device/model") << "Fast Disk       \n";
+    WriteDevice(block + "/loop2", 0, false);  // nothing attached
+
+    const auto names = MediaRegistryNames(block);
+    EXPECT_EQ(names.at("loop1"), "big.img");
+    EXPECT_EQ(names.at("sdb"), "ATA Fast Disk");
+    EXPECT_EQ(names.at("loop2"), "loop2");
+
+    USBNotifier_SetSysBlockForTest(block);
+    USBNotifier_init();
+    seen.names.clear();
+
+    // losetup -d: the device stays, its file and size go. The udev monitor
+    // tells a change; the poller sees the size drop. Either posts it once.
+    std::filesystem::remove_all(block + "/loop1/loop");
+    std::filesystem::remove_all(block + "/loop1/loop1p1");
+    std::ofstream(block + "/loop1/size") << "0\n";
+    USBNotifier_FeedMediaEventText("ACTION=change\nSUBSYSTEM=block\nDEVNAME=/dev/loop1\nDEVTYPE=disk\n");
+    USBNotifier_RescanMediaNow();
+    EXPECT_EQ(seen.names, std::vector<std::string>({"big.img", "loop1p1"}));
+    EXPECT_EQ(seen.devices, std::vector<std::string>({"loop1", "loop1p1"}));
+
+    // A pulled disk: removal events name it by its model, not "sdb".
+    seen = {};
+    std::filesystem::remove_all(block + "/sdb");
+    USBNotifier_FeedMediaEventText("ACTION=remove\nSUBSYSTEM=block\nDEVNAME=/dev/sdb\nDEVTYPE=disk\n");
+    USBNotifier_RescanMediaNow();
+    EXPECT_EQ(seen.names, std::vector<std::string>({"ATA Fast Disk"}));
+    EXPECT_EQ(seen.devices, std::vector<std::string>({"sdb"}));
 }

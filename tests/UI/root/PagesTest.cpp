@@ -200,7 +200,7 @@ protected:
     void SetUp() override
     {
         engine.disks = {{"Disk A", 1000000, {{"A1", 400000}, {"A2", 500000}}},
-                        {"Stick", 64000000, {{"S1", 63000000}}, 1},
+                        {"Stick", 64000000, {{"S1", 63000000}}, 1, 0, "sdb"},
                         {"Bare", 2000000, {}}};
         page.setDelegate(&delegate);
         page.resize(1000, 538);
@@ -253,10 +253,12 @@ TEST_F(DiskPage, PickingADiskReportsTheDiskWithItsOwnNameAsParent)
     ASSERT_TRUE(page.selectDiskVolume());
     EXPECT_EQ(page.selectDiskVolume()->name(), "Stick");
     EXPECT_EQ(page.selectDiskVolume()->parentName(), "Stick");
+    EXPECT_EQ(page.selectDiskVolume()->parentDeviceName(), "sdb");
     EXPECT_EQ(delegate.reported.back().get(), itemAt(3));
     clickRow(4);
     EXPECT_EQ(delegate.reported.back()->name(), "S1");
     EXPECT_EQ(delegate.reported.back()->parentName(), "Stick");
+    EXPECT_EQ(delegate.reported.back()->parentDeviceName(), "sdb");
     EXPECT_TRUE(page.scanButton()->buttonEnabled());
 
     // White text on the marked row, blue-grey elsewhere.
