@@ -600,11 +600,6 @@ bool TiffAnalyzer::TiffRawFileInfo::StructureComplete() const
            m_mapPendingDirectories.empty() && m_mapPendingThumbs.empty() && m_llStructEnd <= kMaxArea;
 }
 
-bool TiffAnalyzer::TiffRawFileInfo::HoldsSector(long long sectorNumber, const SearchContext& context)
-{
-    return !m_bStop && (sectorNumber - m_llStartSector) * context.dwSectorSize < m_llStructEnd;
-}
-
 int TiffAnalyzer::TiffRawFileInfo::FinishWithoutSize()
 {
     m_llSize = 0;

@@ -163,9 +163,6 @@ public:
         long long m_llStructEnd = 8;
         bool m_bDataSeen = false;
 
-        // A sector before the largest end the structure names so far.
-        bool HoldsSector(long long sectorNumber, const SearchContext& context) override;
-
     private:
         struct Entry {
             uint16_t wTag;
