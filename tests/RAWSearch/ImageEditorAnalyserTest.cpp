@@ -64,15 +64,78 @@ TEST(rawPsd, SectionsThenZeroTail)
             SCOPED_TRACE(ss);
             const Carved got = CarveAt(psd, ss);
             ASSERT_EQ(got.files, 1);
-            // A file can only end in a sector after the one where its image
-            // data starts: one that ends in that same sector takes the rest
-            // of it.
-            const long long lastSector = (static_cast<long long>(psd.size()) - 1) / ss;
-            const long long want =
-                lastSector * ss > dataStart ? static_cast<long long>(psd.size()) : (lastSector + 1) * ss;
-            EXPECT_EQ(got.size, want);
+            // The sections and the image data's rows give the end, also in
+            // the sector where the image data starts.
+            EXPECT_GT(static_cast<long long>(psd.size()), dataStart);
+            EXPECT_EQ(got.size, static_cast<long long>(psd.size()));
             EXPECT_EQ(got.folder, "psd");
             EXPECT_EQ(got.name.find('_'), std::string::npos) << got.name;
+        }
+    }
+}
+
+// Run-length image data of rows rows of random non-zero bytes.
+Bytes MakeRlePsd(uint16_t channels, uint32_t height, unsigned seed)
+{
+    Bytes b = MakePsd(0, 600, 40, 0);
+    PutBE16(b, 12, channels);
+    PutBE32(b, 14, height);
+    PutBE32(b, 18, 300);
+    const size_t table = b.size();
+    PutBE16(b, table - 2, 1);
+    std::mt19937 rng(seed);
+    const size_t rows = size_t{channels} * height;
+    size_t at = table + 2 * rows;
+    for (size_t row = 0; row < rows; ++row) {
+        const uint16_t n = static_cast<uint16_t>(20 + rng() % 200);
+        PutBE16(b, table + 2 * row, n);
+        b.resize(at + n);
+        for (size_t k = 0; k < n; ++k)
+            b[at + k] = static_cast<unsigned char>(1 + rng() % 255);
+        at += n;
+    }
+    return b;
+}
+
+// A Photoshop file ends with its image data whatever follows it; cut
+// short, it keeps no byte of the next file.
+TEST(rawPsd, EndsWithItsImageDataWhateverFollows)
+{
+    const Bytes rle = MakeRlePsd(3, 200, 1);
+    const Bytes raw = MakePsd(0, 900, 100, 7000);
+    std::mt19937 rng(2);
+    Bytes random(30000);
+    for (auto& x : random)
+        x = static_cast<unsigned char>(rng());
+    Bytes pdf(3000, ' ');
+    const std::string head = "%PDF-1.4\n1 0 obj\n<< /Type /Catalog >>\nendobj\n";
+    std::copy(head.begin(), head.end(), pdf.begin());
+    Bytes cut = rle;
+    cut.resize(rle.size() / 2);
+    const struct {
+        const char* what;
+        const Bytes& file;
+        Bytes after;
+    } cases[] = {
+        {"zeros", rle, Bytes(8192, 0)},
+        {"random bytes", rle, random},
+        {"uncompressed, then random bytes", raw, random},
+        {"another Photoshop file", rle, raw},
+        {"a PDF", raw, pdf},
+        {"cut short, then another Photoshop file", cut, rle},
+        {"cut short, then a PDF", cut, pdf},
+    };
+    for (const auto& c : cases) {
+        for (unsigned int ss : {512u, 4096u}) {
+            SCOPED_TRACE(std::string(c.what) + " at " + std::to_string(ss));
+            const FollowedCarve carved = CarveFollowed(c.file, c.after, ss, GetRawAnalyserRows());
+            if (&c.file != &cut) {
+                EXPECT_EQ(carved.file.size, static_cast<long long>(c.file.size()));
+                continue;
+            }
+            EXPECT_GE(carved.file.size, static_cast<long long>(cut.size()));
+            EXPECT_LE(carved.file.size, (carved.nextSector - FollowedCarve::kFollowedStart) * ss)
+                << "holds the next file's head";
         }
     }
 }
