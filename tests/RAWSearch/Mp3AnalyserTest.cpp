@@ -404,6 +404,54 @@ TEST(rawMp3Stream, Id3LedFilesEndByTheirTagsOrTheDevice)
     }
 }
 
+// An MP3 ends with its last frame and the tags after it whatever follows,
+// also when that frame's last bytes are zero; cut short, it keeps no byte
+// of the next file.
+TEST(rawMp3Stream, EndsAfterItsLastFrameAndTagsWhateverFollows)
+{
+    const Bytes tag = Id3Tag(3, {{"TPE1", Text(0, "Band")}, {"TIT2", Text(0, "Track")}, {"PRIV", Bytes(700, 0)}});
+    Bytes quiet = Frames(90);
+    std::fill(quiet.end() - 200, quiet.end(), 0);
+    const Bytes tagged = Join({tag, quiet});
+    const Bytes both = Join({tag, Frames(100), Id3v1("Track", "Band")});
+    const Bytes bare = Frames(80);
+    Bytes random(20000);
+    for (size_t i = 0; i < random.size(); ++i)
+        random[i] = static_cast<unsigned char>((i * 2654435761u) >> 13);
+    Bytes pdf(3000, ' ');
+    const std::string head = "%PDF-1.4\n1 0 obj\n<< /Type /Catalog >>\nendobj\n";
+    std::copy(head.begin(), head.end(), pdf.begin());
+    Bytes cut = both;
+    cut.resize(both.size() / 2);
+    const struct {
+        const char* what;
+        const Bytes& file;
+        Bytes after;
+    } cases[] = {
+        {"zeros after a quiet last frame", tagged, Bytes(8192, 0)},
+        {"random bytes", both, random},
+        {"another MP3", both, tagged},
+        {"a PDF", tagged, pdf},
+        {"no tag, then random bytes", bare, random},
+        {"cut short, then a PDF", cut, pdf},
+        {"cut short, then another MP3", cut, both},
+    };
+    for (const auto& c : cases) {
+        for (unsigned int ss : {512u, 4096u}) {
+            SCOPED_TRACE(std::string(c.what) + " at " + std::to_string(ss));
+            MP3Analyzer::m_lastStartSector = 0;
+            const FollowedCarve carved = CarveFollowed(c.file, c.after, ss, GetRawAnalyserRows());
+            if (&c.file != &cut) {
+                EXPECT_EQ(carved.file.size, static_cast<long long>(c.file.size()));
+                continue;
+            }
+            EXPECT_GE(carved.file.size, static_cast<long long>(cut.size()));
+            EXPECT_LE(carved.file.size, (carved.nextSector - FollowedCarve::kFollowedStart) * ss)
+                << "holds the next file's head";
+        }
+    }
+}
+
 TEST(rawMp3Sizer, DeviceSizerPathsAndDamage)
 {
     const Bytes tag = Id3Tag(4, {{"TIT2", Text(3, "Only Title")}});
