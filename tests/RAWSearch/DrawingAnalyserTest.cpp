@@ -311,6 +311,56 @@ TEST(rawSvg, TextFormsEndAtTheirClosingTag)
     EXPECT_EQ(filled.size, 512);
 }
 
+// A drawing ends after its root element's closing tag and one end of line
+// whatever follows it, also with a drawing nested in it; cut short, it keeps
+// no byte of the next file.
+TEST(rawSvg, EndsAfterItsRootElementWhateverFollows)
+{
+    std::string nested = "<?xml version=\"1.0\"?>\r\n<svg xmlns=\"http://www.w3.org/2000/svg\">\r\n<svg\n x=\"1\">";
+    while (nested.size() < 5000)
+        nested += "<circle r=\"2\"/>\r\n";
+    nested += "</svg>\r\n</svg>\r\n";
+    const std::string bare = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10\" height=\"10\">"
+                             "<rect width=\"10\" height=\"10\" fill=\"red\"/></svg>\n";
+    Bytes random(20000);
+    for (size_t i = 0; i < random.size(); ++i)
+        random[i] = static_cast<unsigned char>(1 + (i * 2654435761u >> 9) % 255);
+    Bytes cut = Text(nested);
+    cut.resize(3000);
+    const Bytes pdf = Text("%PDF-1.4\n1 0 obj\n<< /Type /Catalog >>\nendobj\n" + std::string(3000, ' '));
+    const Bytes nestedBytes = Text(nested), bareBytes = Text(bare);
+    const struct {
+        const char* what;
+        const Bytes& file;
+        Bytes after;
+    } cases[] = {
+        {"zeros", nestedBytes, Bytes(8192, 0)},
+        {"random bytes", nestedBytes, random},
+        {"no declaration, then random bytes", bareBytes, random},
+        {"another drawing", bareBytes, nestedBytes},
+        {"a PDF", nestedBytes, pdf},
+        {"cut short, then a PDF", cut, pdf},
+    };
+    for (const auto& c : cases) {
+        for (unsigned int ss : {512u, 4096u}) {
+            SCOPED_TRACE(std::string(c.what) + " at " + std::to_string(ss));
+            // Old text in the rest of the last sector too.
+            Bytes file = c.file;
+            if (&c.file != &cut)
+                file.resize((file.size() + ss - 1) / ss * ss, 'q');
+            const FollowedCarve carved = CarveFollowed(file, c.after, ss, GetRawAnalyserRows());
+            EXPECT_EQ(carved.file.folder, "svg");
+            if (&c.file != &cut) {
+                EXPECT_EQ(carved.file.size, static_cast<long long>(c.file.size()));
+                continue;
+            }
+            EXPECT_GE(carved.file.size, static_cast<long long>(cut.size()));
+            EXPECT_LE(carved.file.size, (carved.nextSector - FollowedCarve::kFollowedStart) * ss)
+                << "holds the next file's head";
+        }
+    }
+}
+
 TEST(rawSvg, CompressedFormAndDeviceSizer)
 {
     Bytes binary = {0xCD, 0x01, 0x00, 0x00};
