@@ -34,7 +34,7 @@ constexpr unsigned short kDataDescriptorFlag = 0x0008;
 constexpr long long kMaxRecords = 4 * 1024 * 1024;
 
 constexpr unsigned int kDocx = 73, kXlsx = 74, kPptx = 75, kPages = 110, kKey = 111, kNumbers = 112, kEpub = 114,
-                       kOlm = 120, kOdt = 123, kOds = 124, kOdp = 125, kTax = 145;
+                       kOlm = 120, kOdt = 123, kOds = 124, kOdp = 125, kTax = 145, kJar = 151, kApk = 152;
 
 bool StartsWith(const std::string& s, const char* prefix)
 {
@@ -175,31 +175,16 @@ void ApplyLocalNameRules(const std::string& n, const unsigned char* after, size_
 // The office kinds told by the directory's names: an open-XML package names
 // "[Content_Types].xml" somewhere (not always first), and its parts live
 // under "word/", "xl/" or "ppt/".
-struct DirectoryKind {
-    bool bContentTypes = false;
-    unsigned int dwOffice = 0;
-
-    void Add(const std::string& n)
-    {
-        if (n == "[Content_Types].xml")
-            bContentTypes = true;
-        if (dwOffice)
-            return;
-        if (StartsWith(n, "word/"))
-            dwOffice = kDocx;
-        else if (StartsWith(n, "xl/"))
-            dwOffice = kXlsx;
-        else if (StartsWith(n, "ppt/"))
-            dwOffice = kPptx;
-    }
+struct DirectoryKind : ZipEntryNames {
     // The kind after the names: a plain archive (or the office guess) that
-    // holds an open-XML package's parts becomes that document.
+    // holds an open-XML package's parts becomes that document; an
+    // application package or Java archive is told by its entries.
     unsigned int Kind(unsigned int type, bool office) const
     {
         if ((type == FileZIPAnalyser::kType || type == kDocx || type == kXlsx || type == kPptx) &&
             (office || bContentTypes) && dwOffice)
             return dwOffice;
-        return type;
+        return PackageKind(type, true);
     }
 };
 
@@ -271,6 +256,41 @@ ZipBytesAt DeviceBytes(RawFileBuffer& buffer, std::vector<unsigned char>& storag
 }
 
 }  // namespace
+
+// ---- entry names -----------------------------------------------------------------
+
+void ZipEntryNames::Add(const std::string& n)
+{
+    if (n == "[Content_Types].xml")
+        bContentTypes = true;
+    else if (n == "META-INF/MANIFEST.MF")
+        bManifest = true;
+    else if (n == "AndroidManifest.xml" || n == "classes.dex")
+        bAndroid = true;
+    else if (StartsWith(n, "Payload/") && n.find(".app/") != std::string::npos)
+        bPayloadApp = true;
+    if (dwOffice)
+        return;
+    if (StartsWith(n, "word/"))
+        dwOffice = kDocx;
+    else if (StartsWith(n, "xl/"))
+        dwOffice = kXlsx;
+    else if (StartsWith(n, "ppt/"))
+        dwOffice = kPptx;
+}
+
+unsigned int ZipEntryNames::PackageKind(unsigned int type, bool complete) const
+{
+    if (type != FileZIPAnalyser::kType && type != FileZIPAnalyser::kTypeIpa && type != kJar && type != kApk)
+        return type;
+    if (bPayloadApp)
+        return FileZIPAnalyser::kTypeIpa;
+    if (bAndroid)
+        return kApk;
+    if (bManifest)
+        return kJar;
+    return complete && type == FileZIPAnalyser::kTypeIpa ? FileZIPAnalyser::kType : type;
+}
 
 // ---- records ---------------------------------------------------------------------
 
@@ -628,6 +648,9 @@ int FileZIPAnalyser::ZIPRawFileInfo::CheckZIPBlock(const unsigned char* p, size_
     length = block.dwLength;
     isCoreXml = block.bCoreXml ? 1 : 0;
     header = block.header;
+    m_Names.Add(block.strName);
+    if (block.bEndRecord && m_bWalking)
+        m_bNamesComplete = true;
     // A local header whose sizes are in a data descriptor leaves the walk
     // without the next header's place.
     m_bWalking = !(block.bLocal && (block.wFlags & kDataDescriptorFlag));
@@ -788,6 +811,7 @@ int FileZIPAnalyser::ZIPRawFileInfo::CalcRawSize(unsigned char* sector, int sect
     }
     if (!m_bDone)
         return 2;
+    m_dwType = m_Names.PackageKind(m_dwType, m_bNamesComplete);
     m_llSize = m_llWalkSize;
     m_bExactEnd = m_bExactEnd || m_bEndSeen;
     FillFileInfo(sectorNumber, sectorSize, static_cast<int>(zeroTail));

@@ -50,7 +50,7 @@ if [ ! -f corpus/.done ]; then
         convert gen/base.png corpus/picture.png
         convert gen/base.png -resize 320x240 corpus/picture.gif
         convert gen/base.png -resize 200x150 corpus/picture.bmp
-        convert gen/base.png -resize 200x150 -define bmp:format=bmp4 corpus/v4.bmp
+        python3 "$R/tests/fixtures/bmp_v4.py" corpus/picture.bmp corpus/v4.bmp
         convert gen/base.png -resize 300x200 corpus/picture.tif
         convert gen/base.png -resize 300x200 corpus/picture.psd
         convert gen/base.png -resize 64x64 corpus/icon.webp 2> /dev/null || true

@@ -329,8 +329,15 @@ TEST(rawZip, TheFirstEntryTellsPackagesAndDrawings)
         std::vector<Entry> entries;
         const char* folder;
     } cases[] = {
-        {{{"META-INF/MANIFEST.MF", "m"}, {"a.class", "c"}}, "ipa"},
-        {{{"payload/x", "p"}}, "ipa"},
+        // A Java archive, an Android package and an iOS application are told
+        // by their entries; a first entry named like a package's is not
+        // enough.
+        {{{"META-INF/MANIFEST.MF", "m"}, {"a.class", "c"}}, "jar"},
+        {{{"META-INF/", ""}, {"META-INF/MANIFEST.MF", "m"}, {"AndroidManifest.xml", "a"}, {"classes.dex", "d"}},
+         "apk"},
+        {{{"Payload/", ""}, {"Payload/Demo.app/", ""}, {"Payload/Demo.app/Info.plist", "i"}}, "ipa"},
+        {{{"payload/x", "p"}}, "zip"},
+        {{{"META-INF/container.xml", "x"}, {"book.txt", "b"}}, "zip"},
         {{{"content/riffData.cdr", "RIFF"}, {"content/root.dat", "r"}}, "cdr"},
         {{{"[Content_Types].xml", "<x/>"}, {"Accounts/Outlook/", ""}}, "olm"},
     };
