@@ -24,7 +24,9 @@ int CBufferStorageDevice::InitBufferDevice(IStorageDevice* device, unsigned long
     m_dwSectorsPerBlock = sectorsPerBlock;
     m_dwBlocks = blocks;
     m_dwRingSectors = static_cast<unsigned int>(ringSectors);
-    m_ring.assign(static_cast<size_t>(ringSectors) * sectorSize, 0);
+    // Room for the whole ring, touched block by block as blocks arrive: a
+    // small device never pays for a ring it cannot fill.
+    m_ring.reserve(static_cast<size_t>(ringSectors) * sectorSize);
     m_pDevice = device;
     m_dwInitialized = 1;
     return 1;
@@ -34,6 +36,9 @@ void CBufferStorageDevice::AddBlockToBuffer(const char* block)
 {
     if (!m_dwInitialized || !block)
         return;
+    const size_t end = (static_cast<size_t>(m_dwWritePos) + m_dwSectorsPerBlock) * m_dwSectorSize;
+    if (m_ring.size() < end)
+        m_ring.resize(end);
     std::memcpy(m_ring.data() + static_cast<size_t>(m_dwWritePos) * m_dwSectorSize, block,
                 static_cast<size_t>(m_dwSectorsPerBlock) * m_dwSectorSize);
     m_dwWritePos = (m_dwWritePos + m_dwSectorsPerBlock) % m_dwRingSectors;
