@@ -12,6 +12,7 @@
 #include "DwgAnalyser.h"
 #include "DxfAnalyser.h"
 #include "CarveBytes.h"
+#include "FollowedCases.h"
 #include "SearchHarness.h"
 #include "RawAnalyserTable.h"
 #include "SvgAnalyser.h"
@@ -322,43 +323,25 @@ TEST(rawSvg, EndsAfterItsRootElementWhateverFollows)
     nested += "</svg>\r\n</svg>\r\n";
     const std::string bare = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10\" height=\"10\">"
                              "<rect width=\"10\" height=\"10\" fill=\"red\"/></svg>\n";
-    Bytes random(20000);
-    for (size_t i = 0; i < random.size(); ++i)
-        random[i] = static_cast<unsigned char>(1 + (i * 2654435761u >> 9) % 255);
+    const Bytes random = followed::Noise(20000, 6);
     Bytes cut = Text(nested);
     cut.resize(3000);
-    const Bytes pdf = Text("%PDF-1.4\n1 0 obj\n<< /Type /Catalog >>\nendobj\n" + std::string(3000, ' '));
-    const Bytes nestedBytes = Text(nested), bareBytes = Text(bare);
-    const struct {
-        const char* what;
-        const Bytes& file;
-        Bytes after;
-    } cases[] = {
-        {"zeros", nestedBytes, Bytes(8192, 0)},
-        {"random bytes", nestedBytes, random},
-        {"no declaration, then random bytes", bareBytes, random},
-        {"another drawing", bareBytes, nestedBytes},
-        {"a PDF", nestedBytes, pdf},
-        {"cut short, then a PDF", cut, pdf},
+    // Old text in the rest of the last sector too.
+    auto slack = [](const std::string& text) {
+        Bytes b = Text(text);
+        b.resize((b.size() + 4095) / 4096 * 4096, 'q');
+        return b;
     };
-    for (const auto& c : cases) {
-        for (unsigned int ss : {512u, 4096u}) {
-            SCOPED_TRACE(std::string(c.what) + " at " + std::to_string(ss));
-            // Old text in the rest of the last sector too.
-            Bytes file = c.file;
-            if (&c.file != &cut)
-                file.resize((file.size() + ss - 1) / ss * ss, 'q');
-            const FollowedCarve carved = CarveFollowed(file, c.after, ss, GetRawAnalyserRows());
-            EXPECT_EQ(carved.file.folder, "svg");
-            if (&c.file != &cut) {
-                EXPECT_EQ(carved.file.size, static_cast<long long>(c.file.size()));
-                continue;
-            }
-            EXPECT_GE(carved.file.size, static_cast<long long>(cut.size()));
-            EXPECT_LE(carved.file.size, (carved.nextSector - FollowedCarve::kFollowedStart) * ss)
-                << "holds the next file's head";
-        }
-    }
+    const long long nestedSize = static_cast<long long>(nested.size());
+    const long long bareSize = static_cast<long long>(bare.size());
+    followed::ExpectEnds({
+        {"zeros", slack(nested), Bytes(8192, 0), nestedSize},
+        {"random bytes", slack(nested), random, nestedSize},
+        {"no declaration, then random bytes", slack(bare), random, bareSize},
+        {"another drawing", slack(bare), Text(nested), bareSize},
+        {"a PDF", slack(nested), followed::PdfHead(), nestedSize},
+        {"cut short, then a PDF", cut, followed::PdfHead(), -1, true},
+    });
 }
 
 TEST(rawSvg, CompressedFormAndDeviceSizer)

@@ -13,6 +13,7 @@
 #include "PsdAnalyser.h"
 #include "PspAnalyser.h"
 #include "CarveBytes.h"
+#include "FollowedCases.h"
 #include "SearchHarness.h"
 
 namespace {
@@ -103,41 +104,18 @@ TEST(rawPsd, EndsWithItsImageDataWhateverFollows)
 {
     const Bytes rle = MakeRlePsd(3, 200, 1);
     const Bytes raw = MakePsd(0, 900, 100, 7000);
-    std::mt19937 rng(2);
-    Bytes random(30000);
-    for (auto& x : random)
-        x = static_cast<unsigned char>(rng());
-    Bytes pdf(3000, ' ');
-    const std::string head = "%PDF-1.4\n1 0 obj\n<< /Type /Catalog >>\nendobj\n";
-    std::copy(head.begin(), head.end(), pdf.begin());
+    const Bytes random = followed::Noise(30000, 2, true);
     Bytes cut = rle;
     cut.resize(rle.size() / 2);
-    const struct {
-        const char* what;
-        const Bytes& file;
-        Bytes after;
-    } cases[] = {
+    followed::ExpectEnds({
         {"zeros", rle, Bytes(8192, 0)},
         {"random bytes", rle, random},
         {"uncompressed, then random bytes", raw, random},
         {"another Photoshop file", rle, raw},
-        {"a PDF", raw, pdf},
-        {"cut short, then another Photoshop file", cut, rle},
-        {"cut short, then a PDF", cut, pdf},
-    };
-    for (const auto& c : cases) {
-        for (unsigned int ss : {512u, 4096u}) {
-            SCOPED_TRACE(std::string(c.what) + " at " + std::to_string(ss));
-            const FollowedCarve carved = CarveFollowed(c.file, c.after, ss, GetRawAnalyserRows());
-            if (&c.file != &cut) {
-                EXPECT_EQ(carved.file.size, static_cast<long long>(c.file.size()));
-                continue;
-            }
-            EXPECT_GE(carved.file.size, static_cast<long long>(cut.size()));
-            EXPECT_LE(carved.file.size, (carved.nextSector - FollowedCarve::kFollowedStart) * ss)
-                << "holds the next file's head";
-        }
-    }
+        {"a PDF", raw, followed::PdfHead()},
+        {"cut short, then another Photoshop file", cut, rle, -1, true},
+        {"cut short, then a PDF", cut, followed::PdfHead(), -1, true},
+    });
 }
 
 TEST(rawPsd, ImageDataStartingInTheLastSectionSectorDoesNotEndIt)

@@ -14,6 +14,7 @@
 #include "Mp3Analyser.h"
 #include "MovAnalyser.h"
 #include "Mp3TagText.h"
+#include "FollowedCases.h"
 #include "SearchHarness.h"
 #include "SectorFeeder.h"
 
@@ -415,41 +416,18 @@ TEST(rawMp3Stream, EndsAfterItsLastFrameAndTagsWhateverFollows)
     const Bytes tagged = Join({tag, quiet});
     const Bytes both = Join({tag, Frames(100), Id3v1("Track", "Band")});
     const Bytes bare = Frames(80);
-    Bytes random(20000);
-    for (size_t i = 0; i < random.size(); ++i)
-        random[i] = static_cast<unsigned char>((i * 2654435761u) >> 13);
-    Bytes pdf(3000, ' ');
-    const std::string head = "%PDF-1.4\n1 0 obj\n<< /Type /Catalog >>\nendobj\n";
-    std::copy(head.begin(), head.end(), pdf.begin());
+    const Bytes random = followed::Noise(20000, 8, true);
     Bytes cut = both;
     cut.resize(both.size() / 2);
-    const struct {
-        const char* what;
-        const Bytes& file;
-        Bytes after;
-    } cases[] = {
+    followed::ExpectEnds({
         {"zeros after a quiet last frame", tagged, Bytes(8192, 0)},
         {"random bytes", both, random},
         {"another MP3", both, tagged},
-        {"a PDF", tagged, pdf},
+        {"a PDF", tagged, followed::PdfHead()},
         {"no tag, then random bytes", bare, random},
-        {"cut short, then a PDF", cut, pdf},
-        {"cut short, then another MP3", cut, both},
-    };
-    for (const auto& c : cases) {
-        for (unsigned int ss : {512u, 4096u}) {
-            SCOPED_TRACE(std::string(c.what) + " at " + std::to_string(ss));
-            MP3Analyzer::m_lastStartSector = 0;
-            const FollowedCarve carved = CarveFollowed(c.file, c.after, ss, GetRawAnalyserRows());
-            if (&c.file != &cut) {
-                EXPECT_EQ(carved.file.size, static_cast<long long>(c.file.size()));
-                continue;
-            }
-            EXPECT_GE(carved.file.size, static_cast<long long>(cut.size()));
-            EXPECT_LE(carved.file.size, (carved.nextSector - FollowedCarve::kFollowedStart) * ss)
-                << "holds the next file's head";
-        }
-    }
+        {"cut short, then a PDF", cut, followed::PdfHead(), -1, true},
+        {"cut short, then another MP3", cut, both, -1, true},
+    });
 }
 
 TEST(rawMp3Sizer, DeviceSizerPathsAndDamage)

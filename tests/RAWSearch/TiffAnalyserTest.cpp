@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "CameraRawBytes.h"
+#include "FollowedCases.h"
 #include "SearchHarness.h"
 #include "TiffAnalyser.h"
 
@@ -489,13 +490,7 @@ TEST(rawTiffSearch, EndsAtItsStructuresEndWhateverFollows)
 {
     const Bytes little = TwoPageTiff(true, 9000, 0x37);
     const Bytes big = TwoPageTiff(false, 4000, 0);
-    std::mt19937 rng(4);
-    Bytes random(30000);
-    for (auto& x : random)
-        x = static_cast<unsigned char>(rng());
-    Bytes pdf(3000, ' ');
-    const std::string head = "%PDF-1.4\n1 0 obj\n<< /Type /Catalog >>\nendobj\n";
-    std::copy(head.begin(), head.end(), pdf.begin());
+    const Bytes random = followed::Noise(30000, 4, true);
     // The directories lie behind the strips: a cut loses them.
     Bytes tail = Header(true, 20008);
     Fill(tail, 8, 20008, 0x42);
@@ -504,32 +499,15 @@ TEST(rawTiffSearch, EndsAtItsStructuresEndWhateverFollows)
     cutTail.resize(15000);
     Bytes cutStrips = little;
     cutStrips.resize(little.size() / 2);
-    const struct {
-        const char* what;
-        const Bytes& file;
-        Bytes after;
-    } cases[] = {
+    followed::ExpectEnds({
         {"zeros", little, Bytes(8192, 0)},
         {"random bytes", little, random},
         {"zero picture data, then random bytes", big, random},
         {"another TIFF", little, big},
-        {"a PDF", big, pdf},
-        {"cut before its directory, then another TIFF", cutTail, little},
-        {"cut in its strips, then a PDF", cutStrips, pdf},
-    };
-    for (const auto& c : cases) {
-        for (unsigned int ss : {512u, 4096u}) {
-            SCOPED_TRACE(std::string(c.what) + " at " + std::to_string(ss));
-            const FollowedCarve carved = CarveFollowed(c.file, c.after, ss, GetRawAnalyserRows());
-            if (&c.file == &little || &c.file == &big) {
-                EXPECT_EQ(carved.file.size, static_cast<long long>(c.file.size()));
-                continue;
-            }
-            EXPECT_GE(carved.file.size, static_cast<long long>(c.file.size()));
-            EXPECT_LE(carved.file.size, (carved.nextSector - FollowedCarve::kFollowedStart) * ss)
-                << "holds the next file's head";
-        }
-    }
+        {"a PDF", big, followed::PdfHead()},
+        {"cut before its directory, then another TIFF", cutTail, little, -1, true},
+        {"cut in its strips, then a PDF", cutStrips, followed::PdfHead(), -1, true},
+    });
 }
 
 }  // namespace
