@@ -182,9 +182,12 @@ def print_row(tool, f, r, outputs, written, seconds):
 # ---- the reformatted disk's files -------------------------------------------------
 
 def jpeg_variant(data, text):
-    """A comment segment right after the start of image."""
+    """A comment segment after the application segments that open the file."""
+    at = 2
+    while at + 4 <= len(data) and data[at] == 0xFF and 0xE0 <= data[at + 1] <= 0xEF:
+        at += 2 + struct.unpack(">H", data[at + 2:at + 4])[0]
     body = text.encode()
-    return data[:2] + b"\xff\xfe" + struct.pack(">H", len(body) + 2) + body + data[2:]
+    return data[:at] + b"\xff\xfe" + struct.pack(">H", len(body) + 2) + body + data[at:]
 
 
 def png_variant(data, text):
@@ -247,7 +250,8 @@ def wav(rng, seconds):
 
 
 def midi(rng):
-    events = b"".join(bytes([0, 0x90, 40 + rng.randrange(40), 100, 96, 0x80, 40, 0]) for _ in range(rng.randrange(20, 200)))
+    events = b"".join(bytes([0, 0x90, 40 + rng.randrange(40), 100, 96, 0x80, 40, 0])
+                      for _ in range(rng.randrange(200, 2000)))
     events += b"\0\xff\x2f\0"
     return b"MThd" + struct.pack(">IHHH", 6, 0, 1, 96) + b"MTrk" + struct.pack(">I", len(events)) + events
 
@@ -291,7 +295,8 @@ def variants(corpus, outdir, count, seed):
         if kind == "bmp":
             return bmp(rng, rng.randrange(16, 300), rng.randrange(16, 200))
         if kind == "pdf":
-            return pdf(tag + " " + text_lines(rng, 5))
+            # Large enough to live outside the file records.
+            return pdf(tag + " " + text_lines(rng, rng.randrange(300, 3000)))
         if kind == "html":
             return ("<html>\n<head><title>%s</title></head>\n<body>\n<p>%s</p>\n</body>\n</html>\n"
                     % (tag, text_lines(rng, rng.randrange(10, 3000)))).encode()
