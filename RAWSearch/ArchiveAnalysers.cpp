@@ -45,6 +45,29 @@ bool ReadAt(RawFileBuffer& buffer, long long offset, unsigned char* out, unsigne
     return true;
 }
 
+// The end of the gzip file at startSector by its members' deflate streams,
+// 0 when they are damaged or run past limit.
+long long InflatedEnd(IStorageDevice* device, long long startSector, long long limit)
+{
+    RawFileBuffer buffer(device, static_cast<unsigned long long>(startSector));
+    const long long window = buffer.GetWindowBytes();
+    const long long total = device->GetTotalSectors() * device->GetSectorSize();
+    const long long available = total > 0 ? std::min(limit, total - startSector * device->GetSectorSize()) : limit;
+    GzipMemberWalk walk;
+    while (!walk.IsDone() && !walk.IsDamaged() && window > 0) {
+        const long long at = walk.Fed();
+        if (at >= available) {
+            walk.Close();
+            break;
+        }
+        const unsigned char* p = buffer.GetRawFileBuffer(static_cast<unsigned long long>(at));
+        if (!p)
+            return 0;
+        walk.Feed(p, static_cast<size_t>(std::min(window - at % window, available - at)));
+    }
+    return walk.IsDone() ? walk.End() : 0;
+}
+
 // ---- LHA headers ----
 
 enum class LzhKind { Unknown, Lh5, Lhd, Lh7 };
@@ -313,8 +336,14 @@ int FileGZAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* pDevice)
     }
     if (flags & 2)
         p += 2;
-    // The first whole sector after the header that ends in 8 zero bytes
-    // holds the stream's end.
+    // The members' deflate streams give the end; when they are damaged, the
+    // first whole sector after the header that ends in 8 zero bytes holds
+    // it.
+    const long long inflated = InflatedEnd(pDevice, info.m_llStartSector, kLimit);
+    if (inflated > 0) {
+        info.m_llSize = inflated;
+        return 1;
+    }
     long long at = (p / ss + 1) * ss;
     for (; at < kLimit; at += ss) {
         unsigned char tail[8];
@@ -361,6 +390,15 @@ int GZAnalyzer::GZRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize
     }
     if (offset > m_llMaxSize)
         return Finish(sectorNumber, offset, m_strStoredName);
+    if (!m_Walk.IsDamaged() && m_Walk.Fed() == offset) {
+        m_Walk.Feed(sector, static_cast<size_t>(ss));
+        if (m_Walk.IsDone()) {
+            m_bExactEnd = true;
+            return Finish(m_llStartSector + (m_Walk.End() - 1) / ss, m_Walk.End(), m_strStoredName);
+        }
+        if (!m_Walk.IsDamaged())
+            return 2;
+    }
     const long long dataEnd = DataEnd(sector, ss);
     if (context.dwTrailingZero < 8 || offset + dataEnd < m_llMinEnd - 3)
         return 2;
@@ -368,6 +406,12 @@ int GZAnalyzer::GZRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize
     // bytes are zero for all but the largest files: they belong to the file
     // although the sector's zero tail swallows them.
     return Finish(sectorNumber, offset + std::min(dataEnd + 3, ss), m_strStoredName);
+}
+
+bool GZAnalyzer::GZRawFileInfo::OwnRecordAt(long long sectorNumber, const SearchContext& context)
+{
+    return m_Walk.GetState() == GzipMemberWalk::State::NextHeader && m_Walk.Fed() == m_Walk.End() &&
+           m_Walk.Fed() == (sectorNumber - m_llStartSector) * context.dwSectorSize;
 }
 
 }  // namespace RawSpeed

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "GzipMemberWalk.h"
 #include "RawFileAnalyser.h"
 
 class RawFileBuffer;
@@ -127,11 +128,16 @@ public:
         explicit GZRawFileInfo(IRawFileAnalyser* partner) : CArchiveRawFileInfo(partner, ArchiveTypes::kGZ) {}
         int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
                         SearchContext& context) override;
+        // The next member's header right after a member's trailer.
+        bool OwnRecordAt(long long sectorNumber, const SearchContext& context) override;
 
         long long m_llMinEnd = kMinEnd;
         long long m_llMaxSize = kMaxSize;
         // The file name of the header, when it has one.
         std::string m_strStoredName;
+        // The members' deflate streams; once damaged, the end is the first
+        // sector that ends in zeros.
+        GzipMemberWalk m_Walk;
     };
 
 private:

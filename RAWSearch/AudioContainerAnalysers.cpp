@@ -39,6 +39,8 @@ unsigned int RiffFormType(const unsigned char* sector)
         return FileRIFFAnalyser::kTypeAvi;
     if (SameFourCC(form, "ACON") && (SameFourCC(chunk, "LIST") || SameFourCC(chunk, "anih")))
         return FileRIFFAnalyser::kTypeAni;
+    if (std::memcmp(form, "WEBP", 4) == 0 && std::memcmp(chunk, "VP8", 3) == 0)
+        return FileRIFFAnalyser::kTypeWebp;
     if (std::memcmp(form, "CMX1", 4) == 0 && std::memcmp(sector + 20, "{Corel Binary Meta File}", 24) == 0)
         return FileRIFFAnalyser::kTypeCmx;
     if (SameFourCC(chunk, "vrsn")) {

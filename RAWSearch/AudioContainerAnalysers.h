@@ -9,6 +9,7 @@
 class FileRIFFAnalyser : public IRawFileAnalyser {
 public:
     static constexpr unsigned int kTypeRiff = 59;
+    static constexpr unsigned int kTypeWebp = 148;
     static constexpr unsigned int kTypeWav = 67;
     static constexpr unsigned int kTypeAvi = 10;
     static constexpr unsigned int kTypeAni = 4;

@@ -3,7 +3,8 @@
 // through it while their data is still in memory.
 #pragma once
 
-#include <vector>
+#include <cstddef>
+#include <memory>
 
 #include "IStorageDevice.h"
 
@@ -39,7 +40,9 @@ public:
     IStorageDevice* GetFallbackDevice() const { return m_pDevice; }
 
 private:
-    std::vector<unsigned char> m_ring;
+    // Left uninitialised: every byte is written by AddBlockToBuffer before
+    // ReadSector can reach it, and a small device never touches most of it.
+    std::unique_ptr<unsigned char[]> m_ring;
     long long m_llFirstSector = 0;
     long long m_llHeldSectors = 0;
     unsigned int m_dwWritePos = 0;

@@ -90,8 +90,9 @@ bool CFCPEvtFileInfo::SchemaCheck(const SearchContext& context)
         RawRecordPlace::InMemory)
         return false;
     const std::string text = DocCharset::ConvertToUtf8("UTF-16LE", cell, 34, 34);
+    // A database of no schema this analyser knows is a plain SQLite file.
     if (text.find("tableactiveactive") == std::string::npos) {
-        m_dwType = DatabaseTypes::kMUSE;
+        m_dwType = DatabaseTypes::kSQLITE;
         return true;
     }
     const unsigned char* content = nullptr;

@@ -9,7 +9,7 @@
 
 namespace DatabaseTypes {
 constexpr unsigned int kMDB = 39, kMNY = 40, kACCDB = 76, kFCPEVENT = 115, kABCDDB = 121, kMUSE = 128, kJKS = 135,
-                       kPSAFE3 = 136, kSKETCH = 143;
+                       kPSAFE3 = 136, kSKETCH = 143, kSQLITE = 147;
 }  // namespace DatabaseTypes
 
 namespace BruteForce {

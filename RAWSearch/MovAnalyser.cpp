@@ -122,6 +122,12 @@ unsigned int MovAnalyzer::getTypeByMajorBrand(const unsigned char* sector)
         return kTypeM4a;
     if (SameNoCase(brand, "M4V"))
         return kTypeM4v;
+    // Still pictures in the same boxes.
+    for (const char* heic : {"heic", "heix", "heim", "heis", "hevc", "hevx", "mif1", "msf1"})
+        if (std::memcmp(brand, heic, 4) == 0)
+            return kTypeHeic;
+    if (std::memcmp(brand, "avif", 4) == 0 || std::memcmp(brand, "avis", 4) == 0)
+        return kTypeAvif;
 
     bool iso = SameNoCase(brand, "iso2") || SameNoCase(brand, "isom");
     bool mp4 = SameNoCase(brand, "mp4");

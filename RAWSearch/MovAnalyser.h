@@ -26,6 +26,8 @@ namespace BruteForce {
 class MovAnalyzer : public IRawFileAnalyser {
 public:
     static constexpr unsigned int kTypeMov = 42;
+    static constexpr unsigned int kTypeHeic = 149;
+    static constexpr unsigned int kTypeAvif = 150;
     static constexpr unsigned int kType3gp = 2;
     static constexpr unsigned int kTypeMp4 = 44;
     static constexpr unsigned int kTypeM4a = 45;

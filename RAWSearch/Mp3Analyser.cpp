@@ -201,6 +201,11 @@ int MP3RawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize, long long
             m_dwFrameLed = 1;
         // Only an ID3 tag holds names; frame data read as one gives noise.
         if (IsId3Start(sector)) {
+            unsigned int tagSize = 0;
+            if (classMp3Search::GetSynchsafeInteger(sector + 6, &tagSize) && tagSize <= 0x10000000) {
+                m_llTagEnd = 10 + static_cast<long long>(tagSize) + ((sector[5] & 0x10) ? 10 : 0);
+                m_bWalkAfterTag = true;
+            }
             const long long length = (context.llBlockEnd - sectorNumber) * ss;
             if (const unsigned char* all = context.bytes(sectorNumber, 0, length))
                 GatherTagInfo(all, length);
@@ -210,6 +215,11 @@ int MP3RawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize, long long
     }
     if (m_dwFrameLed)
         return CalcRawSizeEx(sector, sectorSize, sectorNumber, context);
+    if (m_bWalkAfterTag) {
+        const int walk = WalkAfterTag(sectorSize, sectorNumber, context);
+        if (walk != 0)
+            return walk;
+    }
 
     if ((sectorNumber - m_llStartSector + 1) * ss > kMaxId3Led)
         return Finish();
@@ -255,6 +265,52 @@ int MP3RawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize, long long
     else if (name.empty())
         SetRawFileName(SectorStem(m_llStartSector, sectorNumber));
     m_llSize = (sectorNumber - m_llStartSector) * ss + ss - tz;
+    return Finish();
+}
+
+bool MP3RawFileInfo::HoldsSector(long long sectorNumber, const SearchContext& context)
+{
+    return (sectorNumber - m_llStartSector) * context.dwSectorSize < m_llTagEnd;
+}
+
+int MP3RawFileInfo::WalkAfterTag(int sectorSize, long long sectorNumber, const SearchContext& context)
+{
+    if (m_u64StreamOffset == 0) {
+        // The first frame right after the tag sets what later frames match.
+        const unsigned char* p = nullptr;
+        const RawRecordPlace place = LocateRawRecord(context, m_llStartSector, m_llTagEnd, 4, &p);
+        if (place == RawRecordPlace::NotYet)
+            return 2;
+        if (place == RawRecordPlace::Gone || !Mp3FrameLength(p, &m_firstHeader)) {
+            m_bWalkAfterTag = false;
+            return 0;
+        }
+        m_u64StreamOffset = static_cast<uint64_t>(m_llTagEnd);
+    }
+    const std::string name = m_strName;
+    int walk = 0;
+    try {
+        walk = bContinue(sectorSize, sectorNumber, context);
+    } catch (const std::bad_alloc&) {
+        walk = 0;
+        m_bLost = true;
+    }
+    // The tag's texts name the file before an ID3v1 tag's.
+    if (!name.empty())
+        SetRawFileName(name);
+    if (walk != 0)
+        return 2;
+    if (m_bLost || m_u64StreamOffset <= static_cast<uint64_t>(m_llTagEnd)) {
+        m_bWalkAfterTag = false;
+        return 0;
+    }
+    m_llSize = static_cast<long long>(m_u64StreamOffset);
+    m_bExactEnd = true;
+    const long long last = m_llStartSector + (m_llSize - 1) / sectorSize;
+    if (!name.empty() && !m_strTagValue.empty() && name.find(m_strTagValue) == std::string::npos)
+        SetRawFileName(m_strTagValue + "_" + name);
+    else if (name.empty() && GetRawFileName().empty())
+        SetRawFileName(SectorStem(m_llStartSector, last));
     return Finish();
 }
 
@@ -305,6 +361,7 @@ int MP3RawFileInfo::bContinue(int sectorSize, long long sectorNumber, const Sear
             continue;
         }
         if (place == RawRecordPlace::Gone) {
+            m_bLost = true;
             if (m_u64StreamOffset < static_cast<uint64_t>(kShortStream))
                 m_u64StreamOffset = 0;
             return 0;

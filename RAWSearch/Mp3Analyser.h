@@ -82,6 +82,8 @@ public:
     int CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber, SearchContext& context) override;
     // The frame walk of a file that begins with a frame.
     virtual int CalcRawSizeEx(unsigned char* sector, int sectorSize, long long sectorNumber, SearchContext& context);
+    // A sector inside the leading ID3 tag (a cover picture).
+    bool HoldsSector(long long sectorNumber, const SearchContext& context) override;
 
     // Reads the ID3v2 tag at buffer: artist, title, year, pictures, lyrics.
     void GatherTagInfo(const unsigned char* buffer, long long length);
@@ -114,8 +116,19 @@ private:
     // Ends the candidate: clears the open-stream mark, answers 1.
     int Finish();
 
+    // The frame walk after a leading ID3 tag: 2 until its answer is known
+    // (more sectors), 1 ended with the size set, 0 when it cannot follow
+    // the frames and the tag's own end rules decide.
+    int WalkAfterTag(int sectorSize, long long sectorNumber, const SearchContext& context);
+
     FileMP3Analyser* m_pSizer;
     bool m_bStarted = false;
+    // Where the leading ID3 tag ends, 0 when the file has none; whether the
+    // frames after it are being walked.
+    long long m_llTagEnd = 0;
+    bool m_bWalkAfterTag = false;
+    // The walk met bytes that are no longer in memory.
+    bool m_bLost = false;
     // The frame that opened a frame-led stream; later frames must match it.
     CMPAHeader m_firstHeader;
 };

@@ -1,5 +1,6 @@
 #include "PsdAnalyser.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -123,6 +124,52 @@ void PSDAnalyser::PSDRawFileInfo::WillBeRemove(unsigned char*, long long)
     m_pOwner = m_pFallback;
 }
 
+bool PSDAnalyser::PSDRawFileInfo::HoldsSector(long long sectorNumber, const SearchContext& context)
+{
+    return !m_bLayerPending && (sectorNumber - m_llStartSector) * context.dwSectorSize < m_llNextPos - 2;
+}
+
+int PSDAnalyser::PSDRawFileInfo::WalkImageData(const SearchContext& context)
+{
+    if (m_llStructEnd != 0)
+        return 0;
+    const unsigned char* p = nullptr;
+    if (m_iCompression < 0) {
+        if (const int answer = NeedRawRecord(*this, context, m_llNextPos - 2, 2, &p))
+            return answer;
+        m_iCompression = ReadBE16(p);
+        if (m_iCompression > 1 || m_llRows <= 0 || m_llRowBytes <= 0 || m_llRows > m_llMaxSize / m_llRowBytes) {
+            m_llStructEnd = -1;
+            return 0;
+        }
+    }
+    const long long limit = m_llMaxSize;
+    if (m_iCompression == 0) {
+        const long long data = m_llRows * m_llRowBytes;
+        m_llStructEnd = data <= limit - m_llNextPos ? m_llNextPos + data : -1;
+        return 0;
+    }
+    // Run-length rows: a table of 16-bit byte counts, one per row, then the
+    // rows.
+    while (m_llRowsSummed < m_llRows) {
+        const long long n = std::min<long long>(m_llRows - m_llRowsSummed, 256);
+        const RawRecordPlace place =
+            LocateRawRecord(context, m_llStartSector, m_llNextPos + 2 * m_llRowsSummed, 2 * n, &p);
+        if (place == RawRecordPlace::NotYet)
+            return 0;
+        if (place == RawRecordPlace::Gone) {
+            m_llStructEnd = -1;
+            return 0;
+        }
+        for (long long k = 0; k < n; ++k)
+            m_llPackedBytes += ReadBE16(p + 2 * k);
+        m_llRowsSummed += n;
+    }
+    const long long end = m_llNextPos + 2 * m_llRows + m_llPackedBytes;
+    m_llStructEnd = end <= limit ? end : -1;
+    return 0;
+}
+
 int PSDAnalyser::PSDRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
                                              SearchContext& context)
 {
@@ -130,6 +177,14 @@ int PSDAnalyser::PSDRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSi
         return 2;
     const long long ss = sectorSize;
     const long long offset = (sectorNumber - m_llStartSector) * ss;
+    if (offset == 0 && ss >= 26) {
+        const long long channels = ReadBE16(sector + 12);
+        const long long depth = ReadBE16(sector + 22);
+        if (channels >= 1 && channels <= 56 && (depth == 1 || depth == 8 || depth == 16 || depth == 32)) {
+            m_llRows = channels * static_cast<long long>(RawReadBE32(sector + 14));
+            m_llRowBytes = (static_cast<long long>(RawReadBE32(sector + 18)) * depth + 7) / 8;
+        }
+    }
     if (offset > 5 * m_llMaxSize) {
         m_llSize = 0;
         return 1;
@@ -161,10 +216,24 @@ int PSDAnalyser::PSDRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSi
             m_bLayerPending = false;
         }
     }
-    if (m_bColorModePending || m_bResourcesPending || m_bLayerPending || offset <= m_llNextPos ||
-        context.dwTrailingZero < kZeroTail)
+    if (m_bColorModePending || m_bResourcesPending || m_bLayerPending)
         return 2;
-    m_llSize = offset + BruteForce::RawUtility::Binary_Compare(sector, sectorSize);
+    if (m_llStructEnd >= 0) {
+        if (const int answer = WalkImageData(context))
+            return answer;
+    }
+    long long end = m_llStructEnd;
+    if (end > 0) {
+        if (offset + ss < end)
+            return 2;
+        m_bExactEnd = true;
+        sectorNumber = m_llStartSector + (end - 1) / ss;
+    } else {
+        if (offset <= m_llNextPos || context.dwTrailingZero < kZeroTail)
+            return 2;
+        end = offset + BruteForce::RawUtility::Binary_Compare(sector, sectorSize);
+    }
+    m_llSize = end;
     char name[64];
     std::snprintf(name, sizeof(name), "%lld-%lld", m_llStartSector, sectorNumber);
     SetRawFileName(name);

@@ -50,8 +50,28 @@ public:
         // in a later sector.
         bool m_bResourcesPending = true;
         bool m_bLayerPending = true;
+        // From the header: rows of image data (channels times height) and
+        // the bytes of one uncompressed row.
+        long long m_llRows = 0;
+        long long m_llRowBytes = 0;
+        // The image data's compression, -1 until read; for run-length data
+        // the row counts summed so far.
+        int m_iCompression = -1;
+        long long m_llRowsSummed = 0;
+        long long m_llPackedBytes = 0;
+        // The file's end by its sections and image data, 0 until known;
+        // -1 when the structure cannot give it.
+        long long m_llStructEnd = 0;
+
+        // A sector inside the sections before the image data (a thumbnail
+        // among the image resources).
+        bool HoldsSector(long long sectorNumber, const SearchContext& context) override;
 
     private:
+        // Reads the compression and the run-length table as far as they are
+        // in memory; 1 or 2 when the searcher is to be answered at once.
+        int WalkImageData(const SearchContext& context);
+
         FilePSDAnalyser* m_pFallback;
     };
 

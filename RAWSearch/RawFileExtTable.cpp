@@ -16,7 +16,8 @@ char g_s_strFileExtName[RAW_FILE_TYPE_SLOTS][9] = {
     /* 110 */ "PAGES", "KEY", "NUMBERS", "DMG", "EPUB", "FCPEVENT", "EMLX", "ITL", "IPA", "pkg",
     /* 120 */ "OLM", "ABCDDB", "icns", "ODT", "ODS", "ODP", "MBOX", "INDD", "MUSE", "M2TS",
     /* 130 */ "GPX", "PLIST", "IBA", "MOBI", "SIB", "JKS", "PSAFE3", "NGRR", "TREC", "ENEX",
-    /* 140 */ "IPT", "AAF", "MXF", "SKETCH", "AEP", "TAX", "MLV",
+    /* 140 */ "IPT", "AAF", "MXF", "SKETCH", "AEP", "TAX", "MLV", "SQLITE", "WEBP", "HEIC",
+    /* 150 */ "AVIF", "JAR", "APK",
 };
 
 const char* GetRawFileExt(unsigned int type)

@@ -47,7 +47,7 @@ int FileBMPAnalyser::AnalyseBuffer(unsigned char* sector, CRawFileInfo& info)
         RawReadLE16(sector + 8) != 0)
         return 0;
     const uint32_t header = RawReadLE32(sector + 14);
-    if (header != 40 && header != 124)
+    if (header != 40 && header != 108 && header != 124)
         return 0;
     info.m_dwType = kType;
     info.m_llSize = RawReadLE32(sector + 2);

@@ -20,7 +20,7 @@ public:
     bool IsInvalidIconDirEntry(unsigned char* entry);
 };
 
-// Windows bitmaps with a 40- or 124-byte information header.
+// Windows bitmaps with a 40-, 108- or 124-byte information header.
 class FileBMPAnalyser : public IRawFileAnalyser {
 public:
     static constexpr unsigned int kType = 11;

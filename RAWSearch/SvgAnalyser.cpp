@@ -159,6 +159,62 @@ void SVGAnalyser::SVGRawFileInfo::NameBySectors(long long sectorNumber)
     SetRawFileName(name);
 }
 
+int SVGAnalyser::SVGRawFileInfo::CloseAfter(long long end, long long sectorNumber, const SearchContext& context)
+{
+    const unsigned char* eol = nullptr;
+    if (LocateRawRecord(context, m_llStartSector, end, 2, &eol) == RawRecordPlace::NotYet) {
+        m_llPendingClose = end;
+        return 2;
+    }
+    if (eol && eol[0] == '\r' && eol[1] == '\n')
+        end += 2;
+    else if (eol && (eol[0] == '\n' || eol[0] == '\r'))
+        end += 1;
+    m_llEndFound = end;
+    m_llSize = end;
+    m_bExactEnd = true;
+    NameBySectors(sectorNumber);
+    return 1;
+}
+
+int SVGAnalyser::SVGRawFileInfo::FollowText(const unsigned char* sector, long long sectorSize, long long sectorNumber,
+                                            const SearchContext& context)
+{
+    if (m_iDepth < 0)
+        return 2;
+    if (m_llPendingClose >= 0) {
+        const long long end = m_llPendingClose;
+        m_llPendingClose = -1;
+        return CloseAfter(end, sectorNumber, context);
+    }
+    static constexpr std::string_view kOpen = "<svg";
+    static constexpr std::string_view kClose = "</svg>";
+    const long long b = (sectorNumber - m_llStartSector) * sectorSize;
+    for (long long i = 0; i < sectorSize; ++i) {
+        const unsigned char c = sector[i];
+        if (c == 0 || (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f')) {
+            // No text before the root element closed: the drawing is cut or
+            // damaged, and the zero-run rule decides.
+            m_iDepth = -1;
+            return 2;
+        }
+        m_strRecent.push_back(static_cast<char>(c));
+        if (m_strRecent.size() > kClose.size())
+            m_strRecent.erase(0, 1);
+        const std::string_view recent(m_strRecent);
+        // "<svg" counts once the byte after it shows it is the element's
+        // whole name.
+        if (recent.size() >= kOpen.size() + 1 &&
+            recent.substr(recent.size() - kOpen.size() - 1, kOpen.size()) == kOpen &&
+            (c == '>' || c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '/'))
+            ++m_iDepth;
+        if (recent.size() >= kClose.size() && recent.substr(recent.size() - kClose.size()) == kClose &&
+            --m_iDepth <= 0)
+            return CloseAfter(b + i + 1, sectorNumber, context);
+    }
+    return 2;
+}
+
 int SVGAnalyser::SVGRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSize, long long sectorNumber,
                                              SearchContext& context)
 {
@@ -212,6 +268,8 @@ int SVGAnalyser::SVGRawFileInfo::CalcRawSize(unsigned char* sector, int sectorSi
         return 1;
     }
 
+    if (FollowText(sector, ss, sectorNumber, context) == 1)
+        return 1;
     if (offset >= m_llMaxSize) {
         m_llSize = m_llMaxSize;
         NameBySectors(sectorNumber);

@@ -3,6 +3,8 @@
 // while the search runs; a dropped candidate is sized from the device.
 #pragma once
 
+#include <string>
+
 #include "RawFileAnalyser.h"
 
 // Type indexes of the XML family.
@@ -60,7 +62,19 @@ public:
 
     private:
         void NameBySectors(long long sectorNumber);
+        // Follows the drawing's text through the fed sector: 1 when the
+        // root element closed (the size set after it and one end of line),
+        // 2 when it goes on or a byte that is no text came first.
+        int FollowText(const unsigned char* sector, long long sectorSize, long long sectorNumber,
+                       const SearchContext& context);
+        int CloseAfter(long long end, long long sectorNumber, const SearchContext& context);
+
         FileSVGAnalyser* m_pFallback;
+        // Open svg elements, the last bytes seen (for tags across sectors),
+        // and a close whose end of line lies past the memory.
+        int m_iDepth = 0;
+        std::string m_strRecent;
+        long long m_llPendingClose = -1;
     };
 
 private:

@@ -591,6 +591,13 @@ const unsigned char* TiffAnalyzer::TiffRawFileInfo::At(const SearchContext& cont
 void TiffAnalyzer::TiffRawFileInfo::Raise(long long end)
 {
     m_llLargestEnd = std::max(m_llLargestEnd, end);
+    m_llStructEnd = std::max(m_llStructEnd, end);
+}
+
+bool TiffAnalyzer::TiffRawFileInfo::StructureComplete() const
+{
+    return !m_bStop && m_bDataSeen && m_iDirectories > 0 && m_llNextDirectory == 0 &&
+           m_mapPendingDirectories.empty() && m_mapPendingThumbs.empty() && m_llStructEnd <= kMaxArea;
 }
 
 int TiffAnalyzer::TiffRawFileInfo::FinishWithoutSize()
@@ -736,6 +743,7 @@ void TiffAnalyzer::TiffRawFileInfo::InterpretEntry(const SearchContext& context,
             if (m_llStripOffset >= 1 && v >= 1)
                 Raise(m_llStripOffset + v);
             m_bStripCountsSeen = true;
+            m_bDataSeen = true;
         }
         break;
     case 306: {
@@ -753,6 +761,7 @@ void TiffAnalyzer::TiffRawFileInfo::InterpretEntry(const SearchContext& context,
         break;
     case 325:
         Raise(valueEnd);
+        m_bDataSeen = true;
         if (e.dwCount >= 1 && e.dwCount == tileOffsetsCount && e.u64Bytes == tileOffsetsBytes) {
             // The last tile's offset and byte count give the tiles' end.
             Entry offsets = e;
@@ -962,6 +971,15 @@ int TiffAnalyzer::TiffRawFileInfo::CalcRawSize(unsigned char* sector, int sector
     }
     if (m_bStop)
         return FinishWithoutSize();
+
+    // A plain picture whose structure was read whole ends where it says.
+    const long long fedEnd = ss * (index + 1);
+    if (m_dwType == TiffTypes::kTIF && StructureComplete()) {
+        if (fedEnd < m_llStructEnd)
+            return 2;
+        m_bExactEnd = true;
+        return Finish(m_llStartSector + (m_llStructEnd - 1) / ss, m_llStructEnd);
+    }
 
     // The size decision.
     if (!m_bStripCountsSeen && m_llArea > m_llLargestEnd && m_llArea <= kMaxArea)

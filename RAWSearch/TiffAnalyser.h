@@ -158,6 +158,10 @@ public:
         long long m_llHeight = 0;
         bool m_bStripCountsSeen = false;
         unsigned int m_dwSectorSize = 512;
+        // The largest end over the header, directories, their values, strips
+        // and tiles; and whether the picture data's entries were seen.
+        long long m_llStructEnd = 8;
+        bool m_bDataSeen = false;
 
     private:
         struct Entry {
@@ -184,6 +188,9 @@ public:
         void Raise(long long end);
         bool IsJpegAt(const SearchContext& context, long long offset, bool& pending);
         int FinishWithoutSize();
+        // The chain has ended and every directory and picture named in it
+        // was read: the structure gives the file's end.
+        bool StructureComplete() const;
         int Finish(long long sectorNumber, long long size);
 
         FileTIFAnalyser* m_pFileAnalyser;

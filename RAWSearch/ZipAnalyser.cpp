@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <initializer_list>
 #include <vector>
 
@@ -33,7 +34,7 @@ constexpr unsigned short kDataDescriptorFlag = 0x0008;
 constexpr long long kMaxRecords = 4 * 1024 * 1024;
 
 constexpr unsigned int kDocx = 73, kXlsx = 74, kPptx = 75, kPages = 110, kKey = 111, kNumbers = 112, kEpub = 114,
-                       kOlm = 120, kOdt = 123, kOds = 124, kOdp = 125, kTax = 145;
+                       kOlm = 120, kOdt = 123, kOds = 124, kOdp = 125, kTax = 145, kJar = 151, kApk = 152;
 
 bool StartsWith(const std::string& s, const char* prefix)
 {
@@ -174,50 +175,122 @@ void ApplyLocalNameRules(const std::string& n, const unsigned char* after, size_
 // The office kinds told by the directory's names: an open-XML package names
 // "[Content_Types].xml" somewhere (not always first), and its parts live
 // under "word/", "xl/" or "ppt/".
-struct DirectoryKind {
-    bool bContentTypes = false;
-    unsigned int dwOffice = 0;
-
-    void Add(const std::string& n)
-    {
-        if (n == "[Content_Types].xml")
-            bContentTypes = true;
-        if (dwOffice)
-            return;
-        if (StartsWith(n, "word/"))
-            dwOffice = kDocx;
-        else if (StartsWith(n, "xl/"))
-            dwOffice = kXlsx;
-        else if (StartsWith(n, "ppt/"))
-            dwOffice = kPptx;
-    }
+struct DirectoryKind : ZipEntryNames {
     // The kind after the names: a plain archive (or the office guess) that
-    // holds an open-XML package's parts becomes that document.
+    // holds an open-XML package's parts becomes that document; an
+    // application package or Java archive is told by its entries.
     unsigned int Kind(unsigned int type, bool office) const
     {
         if ((type == FileZIPAnalyser::kType || type == kDocx || type == kXlsx || type == kPptx) &&
             (office || bContentTypes) && dwOffice)
             return dwOffice;
-        return type;
+        return PackageKind(type, true);
     }
 };
 
 // An end record that closes an archive starting where the file starts: its
 // directory ends where the record begins (recordPos counted from the file's
 // start), on one disk.
-bool EndRecordAgrees(const unsigned char* rec, long long recordPos)
+uint64_t ReadLE64(const unsigned char* p)
 {
-    if (RawReadLE32(rec) != kEndRecord || RawReadLE16(rec + 4) != 0 || RawReadLE16(rec + 6) != 0)
+    return static_cast<uint64_t>(RawReadLE32(p)) | (static_cast<uint64_t>(RawReadLE32(p + 4)) << 32);
+}
+
+// The bytes of the file around an end record: at(offset, length) gives
+// length bytes at offset from the file's start, null when they cannot be
+// read.
+using ZipBytesAt = std::function<const unsigned char*(long long offset, long long length)>;
+
+// A Zip64 end record and its locator before the end record at recordPos:
+// the directory ends where the Zip64 record starts, the Zip64 record where
+// the locator does.
+bool Zip64EndAgrees(long long recordPos, const ZipBytesAt& at)
+{
+    const long long locatorPos = recordPos - 20;
+    const unsigned char* locator = locatorPos >= 56 ? at(locatorPos, 20) : nullptr;
+    if (!locator || RawReadLE32(locator) != kZip64Locator || RawReadLE32(locator + 4) != 0 ||
+        RawReadLE32(locator + 16) > 1)
+        return false;
+    const uint64_t z = ReadLE64(locator + 8);
+    if (z > static_cast<uint64_t>(locatorPos - 56))
+        return false;
+    const long long zipPos = static_cast<long long>(z);
+    const unsigned char* record = at(zipPos, 56);
+    if (!record || RawReadLE32(record) != kZip64EndRecord || RawReadLE32(record + 16) != 0 ||
+        RawReadLE32(record + 20) != 0)
+        return false;
+    const uint64_t length = ReadLE64(record + 4);
+    const uint64_t size = ReadLE64(record + 40);
+    const uint64_t offset = ReadLE64(record + 48);
+    return length >= 44 && length == static_cast<uint64_t>(locatorPos - zipPos - 12) && offset <= z &&
+           size == z - offset;
+}
+
+// An end record that closes an archive starting where the file starts: its
+// directory ends where the record begins (recordPos counted from the file's
+// start), on one disk; for a Zip64 archive, through its Zip64 records.
+bool EndRecordAgrees(const unsigned char* rec, long long recordPos, const ZipBytesAt& at = {})
+{
+    if (RawReadLE32(rec) != kEndRecord)
         return false;
     const unsigned long long size = RawReadLE32(rec + 12);
     const unsigned long long offset = RawReadLE32(rec + 16);
     if (offset == 0xFFFFFFFFu || size == 0xFFFFFFFFu)
+        return at && Zip64EndAgrees(recordPos, at);
+    if (RawReadLE16(rec + 4) != 0 || RawReadLE16(rec + 6) != 0)
         return false;
     return offset + size == static_cast<unsigned long long>(recordPos) &&
            (size > 0 || RawReadLE16(rec + 10) == 0);
 }
 
+// Bytes of the file through the device, for the Zip64 records before an end
+// record; each call reuses storage.
+ZipBytesAt DeviceBytes(RawFileBuffer& buffer, std::vector<unsigned char>& storage)
+{
+    return [&buffer, &storage](long long offset, long long length) -> const unsigned char* {
+        if (offset < 0 || length <= 0 || length > 4096 ||
+            !ReadSpan(buffer, static_cast<unsigned long long>(offset), static_cast<size_t>(length), storage))
+            return nullptr;
+        return storage.data();
+    };
+}
+
 }  // namespace
+
+// ---- entry names -----------------------------------------------------------------
+
+void ZipEntryNames::Add(const std::string& n)
+{
+    if (n == "[Content_Types].xml")
+        bContentTypes = true;
+    else if (n == "META-INF/MANIFEST.MF")
+        bManifest = true;
+    else if (n == "AndroidManifest.xml" || n == "classes.dex")
+        bAndroid = true;
+    else if (StartsWith(n, "Payload/") && n.find(".app/") != std::string::npos)
+        bPayloadApp = true;
+    if (dwOffice)
+        return;
+    if (StartsWith(n, "word/"))
+        dwOffice = kDocx;
+    else if (StartsWith(n, "xl/"))
+        dwOffice = kXlsx;
+    else if (StartsWith(n, "ppt/"))
+        dwOffice = kPptx;
+}
+
+unsigned int ZipEntryNames::PackageKind(unsigned int type, bool complete) const
+{
+    if (type != FileZIPAnalyser::kType && type != FileZIPAnalyser::kTypeIpa && type != kJar && type != kApk)
+        return type;
+    if (bPayloadApp)
+        return FileZIPAnalyser::kTypeIpa;
+    if (bAndroid)
+        return kApk;
+    if (bManifest)
+        return kJar;
+    return complete && type == FileZIPAnalyser::kTypeIpa ? FileZIPAnalyser::kType : type;
+}
 
 // ---- records ---------------------------------------------------------------------
 
@@ -300,7 +373,13 @@ int classZipSearch::GetBlockSize(const unsigned char* p, size_t available, bool 
         return kBlockKnown;
     }
     if (sig == kZip64EndRecord) {
-        block.dwLength = 56;
+        if (available < 12)
+            return short_;
+        // The record's own length field counts the bytes after it.
+        const uint64_t length = 12 + ReadLE64(p + 4);
+        if (length < 56 || length > 0xFFFFFFFFu)
+            return kBlockFailed;
+        block.dwLength = static_cast<unsigned int>(length);
         return kBlockKnown;
     }
     if (sig == kZip64Locator) {
@@ -383,11 +462,13 @@ long long FileZIPAnalyser::GetProbablySize(long long offset, CRawFileInfo& info,
     long long guess = -1;
     long long guessRecord = -1;
     long long limit = kMaxEndSearch;
+    std::vector<unsigned char> zip64;
+    const ZipBytesAt before = DeviceBytes(buffer, zip64);
     while (offset < limit) {
         if (!ReadSpan(buffer, static_cast<unsigned long long>(offset), 512 + 22, window))
             break;
         for (int k = 0; k < 512; ++k) {
-            if (window[k] == 'P' && EndRecordAgrees(window.data() + k, offset + k)) {
+            if (window[k] == 'P' && EndRecordAgrees(window.data() + k, offset + k, before)) {
                 m_llEndRecord = offset + k;
                 return offset + k + 22 + RawReadLE16(window.data() + k + 20);
             }
@@ -504,10 +585,11 @@ int FileZIPAnalyser::GetRawFileSize(CRawFileInfo& info, IStorageDevice* device)
     }
     ReadDirectoryKind(buffer, endRecord, m_bMaybeOffice, type);
     // Walked to its end record, or ended by one whose directory agrees.
-    std::vector<unsigned char> rec;
+    std::vector<unsigned char> rec, zip64;
     info.m_bExactEnd = endRecord >= 0 && (walkedToEnd || (ReadSpan(buffer, static_cast<unsigned long long>(endRecord),
                                                                     22, rec) &&
-                                                           EndRecordAgrees(rec.data(), endRecord)));
+                                                           EndRecordAgrees(rec.data(), endRecord,
+                                                                           DeviceBytes(buffer, zip64))));
     if (m_bCdr && !m_bMaybeOffice)
         type = kTypeCdr;
 
@@ -566,6 +648,9 @@ int FileZIPAnalyser::ZIPRawFileInfo::CheckZIPBlock(const unsigned char* p, size_
     length = block.dwLength;
     isCoreXml = block.bCoreXml ? 1 : 0;
     header = block.header;
+    m_Names.Add(block.strName);
+    if (block.bEndRecord && m_bWalking)
+        m_bNamesComplete = true;
     // A local header whose sizes are in a data descriptor leaves the walk
     // without the next header's place.
     m_bWalking = !(block.bLocal && (block.wFlags & kDataDescriptorFlag));
@@ -676,8 +761,14 @@ int FileZIPAnalyser::ZIPRawFileInfo::CalcRawSize(unsigned char* sector, int sect
     if (!m_bDone && !m_bWalking) {
         const long long from = sectorNumber > m_llStartSector ? -21 : 0;
         const unsigned char* p = context.bytes(sectorNumber, from, ss - from);
+        const ZipBytesAt inMemory = [this, &context](long long offset, long long length) {
+            const unsigned char* bytes = nullptr;
+            return LocateRawRecord(context, m_llStartSector, offset, length, &bytes) == RawRecordPlace::InMemory
+                       ? bytes
+                       : nullptr;
+        };
         for (long long k = 0; p && k + 22 <= ss - from; ++k) {
-            if (p[k] != 'P' || !EndRecordAgrees(p + k, begin + from + k))
+            if (p[k] != 'P' || !EndRecordAgrees(p + k, begin + from + k, inMemory))
                 continue;
             const long long record = begin + from + k;
             m_llWalkSize = record + 22 + RawReadLE16(p + k + 20);
@@ -720,6 +811,7 @@ int FileZIPAnalyser::ZIPRawFileInfo::CalcRawSize(unsigned char* sector, int sect
     }
     if (!m_bDone)
         return 2;
+    m_dwType = m_Names.PackageKind(m_dwType, m_bNamesComplete);
     m_llSize = m_llWalkSize;
     m_bExactEnd = m_bExactEnd || m_bEndSeen;
     FillFileInfo(sectorNumber, sectorSize, static_cast<int>(zeroTail));

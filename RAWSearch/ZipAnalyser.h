@@ -23,6 +23,22 @@ struct ZipBlockInfo {
     tagZipLocalFileHeader header;
 };
 
+// What entry names tell of an archive's kind: an open-XML package's parts,
+// an application package's or a Java archive's entries.
+struct ZipEntryNames {
+    bool bContentTypes = false;
+    unsigned int dwOffice = 0;
+    bool bManifest = false;
+    bool bAndroid = false;
+    bool bPayloadApp = false;
+
+    void Add(const std::string& name);
+    // The package kind of a plain archive (or an application-package guess)
+    // by the names seen; complete: every name of the archive was seen, so a
+    // guess the names do not bear out falls back to a plain archive.
+    unsigned int PackageKind(unsigned int type, bool complete) const;
+};
+
 class classZipSearch {
 public:
     // Record results of GetBlockSize.
@@ -121,6 +137,10 @@ public:
         // Ended by its end record (walked to it, or one whose directory
         // agrees with the start).
         bool m_bEndSeen = false;
+        // The names of the records walked; complete once the walk reached
+        // the end record.
+        ZipEntryNames m_Names;
+        bool m_bNamesComplete = false;
 
     private:
         void ReadCoreProperties(long long headerOffset, SearchContext& context);

@@ -6,6 +6,9 @@
 # per format and in total: planted, exact, prefix (cut short), too long,
 # merged (an output holding another planted file's head), missing, outputs,
 # bytes written and seconds, for each tool.
+# Without --small, a third image: a reformatted disk (an NTFS volume of
+# about a thousand files, a third deleted, quick-formatted as FAT32; FMT_MB
+# and FMT_FILES change its size), scored by originals found by content.
 # Usage: carve_quality.sh VANTREL_CLI [WORKDIR] [--small] [--check]
 #   BEFORE_CLI=path also scores an older vantrel-cli on the same images.
 #   --small: a smaller corpus (the CTest form).
@@ -50,7 +53,7 @@ if [ ! -f corpus/.done ]; then
         convert gen/base.png corpus/picture.png
         convert gen/base.png -resize 320x240 corpus/picture.gif
         convert gen/base.png -resize 200x150 corpus/picture.bmp
-        convert gen/base.png -resize 200x150 -define bmp:format=bmp4 corpus/v4.bmp
+        python3 "$R/tests/fixtures/bmp_v4.py" corpus/picture.bmp corpus/v4.bmp
         convert gen/base.png -resize 300x200 corpus/picture.tif
         convert gen/base.png -resize 300x200 corpus/picture.psd
         convert gen/base.png -resize 64x64 corpus/icon.webp 2> /dev/null || true
@@ -136,6 +139,57 @@ for img in zero.img used.img; do
         run_photorec $img
     } | sed "s/^/$img\t/" | tee -a table.tsv
 done
+
+# ---- a reformatted disk ------------------------------------------------------------
+# An NTFS volume of about a thousand files, a third of them deleted, then
+# quick-formatted as FAT32: originals counted back by content. Files are put
+# in through an ntfs-3g FUSE mount; without FUSE they are copied in with
+# ntfscp and none is deleted.
+if [ $SMALL -eq 0 ] && command -v mkntfs > /dev/null && command -v mkfs.fat > /dev/null; then
+    FMT_MB=${FMT_MB:-384}
+    if [ ! -f fmt.img ]; then
+        rm -rf orig mnt && mkdir -p mnt
+        $PY variants corpus orig "${FMT_FILES:-1000}" 21
+        truncate -s "${FMT_MB}M" fmt.img
+        mkntfs -q -F -f -c 4096 fmt.img > /dev/null 2>&1
+        : > deleted.txt
+        if ntfs-3g fmt.img mnt 2> /dev/null; then
+            cp orig/* mnt/
+            k=0
+            for f in orig/*; do
+                k=$((k + 1))
+                [ $((k % 3)) -eq 0 ] && rm "mnt/$(basename "$f")" && basename "$f" >> deleted.txt
+            done
+            umount mnt
+        else
+            echo "# ntfs-3g cannot mount here: files copied with ntfscp, none deleted"
+            for f in orig/*; do ntfscp -f fmt.img "$f" "$(basename "$f")" > /dev/null 2>&1; done
+        fi
+        mkfs.fat -F 32 fmt.img > /dev/null
+    fi
+    echo "# fmt.img: ${FMT_MB} MiB NTFS, $(ls orig | wc -l) files ($(wc -l < deleted.txt) deleted), reformatted FAT32"
+    printf 'image\ttool\tformat\toriginals\tfound\tdeleted\tfound-deleted\toutputs\tbytes\tseconds\n'
+    count_run() {  # LABEL IMAGE COMMAND...
+        local label=$1 out=out-$1-fmt before after t0 t1
+        shift 2
+        rm -rf "$out" && mkdir -p "$out"
+        before=$(md5sum < fmt.img)
+        t0=$(date +%s.%N)
+        "$@" "$out" > /dev/null 2>&1
+        t1=$(date +%s.%N)
+        after=$(md5sum < fmt.img)
+        [ "$before" = "$after" ] || { echo "IMAGE CHANGED: fmt.img by $label" >&2; echo fmt.img >> changed; }
+        $PY count orig "$label" "$out" "$(python3 -c "print(round($t1 - $t0, 3))")" deleted.txt
+    }
+    ours_fmt() { "$CLI" scan --deep-disk --sector-size 512 --recover "$1" fmt.img; }
+    before_fmt() { "$(readlink -f "$BEFORE_CLI")" scan --deep-disk --sector-size 512 --recover "$1" fmt.img; }
+    photorec_fmt() { photorec /log /d "$1/r" /cmd fmt.img partition_none,fileopt,everything,enable,wholespace,search; }
+    {
+        count_run vantrel fmt.img ours_fmt
+        [ -n "${BEFORE_CLI:-}" ] && count_run before fmt.img before_fmt
+        count_run photorec fmt.img photorec_fmt
+    } | sed "s/^/fmt.img\t/" | tee fmt.tsv
+fi
 
 [ $CHECK -eq 1 ] || exit 0
 status=0

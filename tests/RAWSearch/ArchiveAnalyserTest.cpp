@@ -1,6 +1,7 @@
 // Archive analysers on crafted bytes: probes, the streaming ends, the
 // whole-file partners, their limits and damaged archives.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <random>
 #include <string>
@@ -8,6 +9,7 @@
 
 #include "ArchiveAnalysers.h"
 #include "CameraRawBytes.h"
+#include "FollowedCases.h"
 #include "SearchHarness.h"
 
 namespace {
@@ -38,6 +40,66 @@ Bytes Random(size_t n, unsigned seed, bool noZero = true)
 }
 
 // ---- gzip ----
+
+Bytes Tar(const std::vector<std::pair<std::string, unsigned>>& members);
+
+// A real gzip member of text (and random bytes when noise > 0), with the
+// stored name when given.
+Bytes RealGzip(size_t lines, size_t noise, const char* name = nullptr)
+{
+    std::string text;
+    for (size_t i = 0; i < lines; ++i)
+        text += "line " + std::to_string(i * 7919 % 100003) + " of the text\n";
+    const Bytes random = Random(noise, static_cast<unsigned>(lines + noise));
+    text.append(random.begin(), random.end());
+    z_stream z{};
+    EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    gz_header header{};
+    std::string stored = name ? name : "";
+    if (name) {
+        header.name = reinterpret_cast<Bytef*>(stored.data());
+        deflateSetHeader(&z, &header);
+    }
+    Bytes out(deflateBound(&z, text.size()) + 64);
+    z.next_in = reinterpret_cast<Bytef*>(text.data());
+    z.avail_in = static_cast<uInt>(text.size());
+    z.next_out = out.data();
+    z.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+// A gzip file ends with its last member's trailer whatever follows it, also
+// when its last byte is zero or another member follows.
+TEST(rawGz, EndsAfterTheLastMembersTrailerWhateverFollows)
+{
+    const Bytes one = RealGzip(3000, 0, "numbers.txt");
+    Bytes two = RealGzip(500, 3000);
+    const Bytes second = RealGzip(800, 0);
+    two.insert(two.end(), second.begin(), second.end());
+    // A length trailer whose high bytes are zero, then zeros.
+    const Bytes small = RealGzip(40, 0);
+    Bytes cut = one;
+    cut.resize(one.size() / 2);
+    followed::ExpectEnds({
+        {"zeros", one, Bytes(8192, 0)},
+        {"random bytes", one, followed::Noise(20000, 5)},
+        {"random bytes with zeros", one, followed::Noise(20000, 9, true)},
+        {"another gzip file", one, RealGzip(900, 100)},
+        {"a tar archive", one, Tar({{"q", 5000}})},
+        {"two members, then random bytes", two, followed::Noise(20000, 7)},
+        {"a small file, then another gzip", small, RealGzip(900, 0)},
+        {"cut short, then a tar archive", cut, Tar({{"q", 5000}}), -1, true},
+        {"cut short, then another gzip", cut, RealGzip(700, 0), -1, true},
+    });
+    // Cut short at the device's end: the partner keeps what the device has.
+    FileGZAnalyser partner;
+    CRawFileInfo info;
+    EXPECT_EQ(PartnerSize(partner, one, 512, info), static_cast<long long>(one.size()));
+    EXPECT_EQ(info.m_strName, "numbers.txt");
+}
 
 Bytes Gzip(unsigned char flags, const std::string& name, size_t body, uint32_t isize)
 {

@@ -69,6 +69,8 @@ TEST(rawAvRiff, FormsAndTheChunkLength)
         {"CSL2", "VRSN", FileRIFFAnalyser::kTypeCsl}, {"CDRA", "vrsn", FileRIFFAnalyser::kTypeCdr},
         {"cdr8", "vrsn", FileRIFFAnalyser::kTypeCdr}, {"CDR6", "vrsn", FileRIFFAnalyser::kTypeRiff},
         {"WAVE", "data", FileRIFFAnalyser::kTypeRiff}, {"CMX1", "LIST", FileRIFFAnalyser::kTypeRiff},
+        {"WEBP", "VP8 ", FileRIFFAnalyser::kTypeWebp}, {"WEBP", "VP8L", FileRIFFAnalyser::kTypeWebp},
+        {"WEBP", "VP8X", FileRIFFAnalyser::kTypeWebp}, {"WEBP", "ICCP", FileRIFFAnalyser::kTypeRiff},
     };
     FileRIFFAnalyser analyser;
     for (const auto& c : cases) {

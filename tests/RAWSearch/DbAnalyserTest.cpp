@@ -91,8 +91,9 @@ TEST(DbSqlite, ZeroPagesEndTheFileWhereTheirRunBegan)
         const FeedResult r = Feed(info, file, ss);
         EXPECT_EQ(r.llSize, static_cast<long long>(end)) << ss;
         EXPECT_EQ(info.GetRawFileName(), "0-" + std::to_string(r.llSector) + "_");
-        // The first cell's record does not name the activity table.
-        EXPECT_EQ(info.m_dwType, 128u);
+        // The first cell's record does not name the activity table: a plain
+        // SQLite database.
+        EXPECT_EQ(info.m_dwType, 147u);
 
         // Only zero pages after it (a zero gap): the sixth ends the file at
         // the same place.

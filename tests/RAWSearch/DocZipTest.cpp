@@ -89,6 +89,39 @@ DocBytes MakeZip(const std::vector<Entry>& entries)
     return zip;
 }
 
+// The same archive with Zip64 end records: the end record's directory
+// fields say 0xFFFFFFFF and the Zip64 record before it holds them.
+DocBytes MakeZip64(const std::vector<Entry>& entries)
+{
+    DocBytes zip = MakeZip(entries);
+    const size_t endAt = zip.size() - 22;
+    const uint32_t cdSize = zip[endAt + 12] | zip[endAt + 13] << 8 | zip[endAt + 14] << 16 | zip[endAt + 15] << 24;
+    const uint32_t cdAt = zip[endAt + 16] | zip[endAt + 17] << 8 | zip[endAt + 18] << 16 | zip[endAt + 19] << 24;
+    zip.resize(endAt);
+    DocBytes record(56, 0);
+    DocPutLE32(record, 0, 0x06064B50);
+    DocPutLE32(record, 4, 44);
+    DocPutLE16(record, 12, 45);
+    DocPutLE16(record, 14, 45);
+    DocPutLE32(record, 24, static_cast<uint32_t>(entries.size()));
+    DocPutLE32(record, 32, static_cast<uint32_t>(entries.size()));
+    DocPutLE32(record, 40, cdSize);
+    DocPutLE32(record, 48, cdAt);
+    DocBytes locator(20, 0);
+    DocPutLE32(locator, 0, 0x07064B50);
+    DocPutLE32(locator, 8, static_cast<uint32_t>(zip.size()));
+    DocPutLE32(locator, 16, 1);
+    DocBytes end(22, 0);
+    DocPutLE32(end, 0, 0x06054B50);
+    DocPutLE16(end, 8, 0xFFFF);
+    DocPutLE16(end, 10, 0xFFFF);
+    DocPutLE32(end, 12, 0xFFFFFFFF);
+    DocPutLE32(end, 16, 0xFFFFFFFF);
+    for (const DocBytes* part : {&record, &locator, &end})
+        zip.insert(zip.end(), part->begin(), part->end());
+    return zip;
+}
+
 constexpr long long kStart = 2;
 
 // Carves file placed at kStart, followed by filler bytes (0 for zeros).
@@ -296,8 +329,15 @@ TEST(rawZip, TheFirstEntryTellsPackagesAndDrawings)
         std::vector<Entry> entries;
         const char* folder;
     } cases[] = {
-        {{{"META-INF/MANIFEST.MF", "m"}, {"a.class", "c"}}, "ipa"},
-        {{{"payload/x", "p"}}, "ipa"},
+        // A Java archive, an Android package and an iOS application are told
+        // by their entries; a first entry named like a package's is not
+        // enough.
+        {{{"META-INF/MANIFEST.MF", "m"}, {"a.class", "c"}}, "jar"},
+        {{{"META-INF/", ""}, {"META-INF/MANIFEST.MF", "m"}, {"AndroidManifest.xml", "a"}, {"classes.dex", "d"}},
+         "apk"},
+        {{{"Payload/", ""}, {"Payload/Demo.app/", ""}, {"Payload/Demo.app/Info.plist", "i"}}, "ipa"},
+        {{{"payload/x", "p"}}, "zip"},
+        {{{"META-INF/container.xml", "x"}, {"book.txt", "b"}}, "zip"},
         {{{"content/riffData.cdr", "RIFF"}, {"content/root.dat", "r"}}, "cdr"},
         {{{"[Content_Types].xml", "<x/>"}, {"Accounts/Outlook/", ""}}, "olm"},
     };
@@ -435,4 +475,33 @@ TEST(rawZip, APushedOutArchiveIsNamedAndLeftToTheDeviceSizer)
     EXPECT_TRUE(info->m_strTagValue.empty());
     ASSERT_EQ(analyser.GetRawFileSize(*info, &h.Device()), 1);
     EXPECT_EQ(info->m_llSize, static_cast<long long>(zip.size()));
+}
+
+// A Zip64 archive ends with its end record whatever follows it, walked
+// record by record or, with sizes in data descriptors, found by the Zip64
+// records that agree with its start.
+TEST(rawZip, Zip64ArchivesEndAtTheirEndRecord)
+{
+    std::string text;
+    for (int i = 0; i < 900; ++i)
+        text += "row " + std::to_string(i * 37 % 1009) + "\n";
+    const DocBytes walked = MakeZip64({{"a.txt", text, true}, {"b.txt", std::string(5000, 'b')}});
+    const DocBytes described = MakeZip64({{"a.txt", text, true, 8}, {"b.txt", text + "x", true, 8}});
+    DocBytes random(20000);
+    for (size_t i = 0; i < random.size(); ++i)
+        random[i] = static_cast<unsigned char>(1 + (i * 2654435761u >> 11) % 255);
+    for (const DocBytes* file : {&walked, &described}) {
+        // Old bytes in the slack of its last sector too, to its end.
+        DocBytes slack = *file;
+        slack.insert(slack.end(), random.begin(), random.begin() + static_cast<long>(4096 - file->size() % 4096));
+        for (const DocBytes& after : {DocBytes(8192, 0), random, MakeZip({{"c.txt", text}})}) {
+            for (unsigned int ss : {512u, 4096u}) {
+                SCOPED_TRACE(std::string(file == &walked ? "walked" : "descriptors") + " at " + std::to_string(ss) +
+                             ", then " + std::to_string(after.size()) + " bytes");
+                const FollowedCarve carved = CarveFollowed(slack, after, ss, GetRawAnalyserRows());
+                EXPECT_EQ(carved.file.size, static_cast<long long>(file->size())) << Describe(carved.all);
+                EXPECT_EQ(carved.file.folder, "zip");
+            }
+        }
+    }
 }

@@ -12,6 +12,7 @@
 #include "DwgAnalyser.h"
 #include "DxfAnalyser.h"
 #include "CarveBytes.h"
+#include "FollowedCases.h"
 #include "SearchHarness.h"
 #include "RawAnalyserTable.h"
 #include "SvgAnalyser.h"
@@ -309,6 +310,38 @@ TEST(rawSvg, TextFormsEndAtTheirClosingTag)
     const Carved filled = CarveAt(Text(full));
     ASSERT_EQ(filled.files, 1);
     EXPECT_EQ(filled.size, 512);
+}
+
+// A drawing ends after its root element's closing tag and one end of line
+// whatever follows it, also with a drawing nested in it; cut short, it keeps
+// no byte of the next file.
+TEST(rawSvg, EndsAfterItsRootElementWhateverFollows)
+{
+    std::string nested = "<?xml version=\"1.0\"?>\r\n<svg xmlns=\"http://www.w3.org/2000/svg\">\r\n<svg\n x=\"1\">";
+    while (nested.size() < 5000)
+        nested += "<circle r=\"2\"/>\r\n";
+    nested += "</svg>\r\n</svg>\r\n";
+    const std::string bare = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10\" height=\"10\">"
+                             "<rect width=\"10\" height=\"10\" fill=\"red\"/></svg>\n";
+    const Bytes random = followed::Noise(20000, 6);
+    Bytes cut = Text(nested);
+    cut.resize(3000);
+    // Old text in the rest of the last sector too.
+    auto slack = [](const std::string& text) {
+        Bytes b = Text(text);
+        b.resize((b.size() + 4095) / 4096 * 4096, 'q');
+        return b;
+    };
+    const long long nestedSize = static_cast<long long>(nested.size());
+    const long long bareSize = static_cast<long long>(bare.size());
+    followed::ExpectEnds({
+        {"zeros", slack(nested), Bytes(8192, 0), nestedSize},
+        {"random bytes", slack(nested), random, nestedSize},
+        {"no declaration, then random bytes", slack(bare), random, bareSize},
+        {"another drawing", slack(bare), Text(nested), bareSize},
+        {"a PDF", slack(nested), followed::PdfHead(), nestedSize},
+        {"cut short, then a PDF", cut, followed::PdfHead(), -1, true},
+    });
 }
 
 TEST(rawSvg, CompressedFormAndDeviceSizer)

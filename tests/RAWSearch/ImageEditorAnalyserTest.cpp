@@ -13,6 +13,7 @@
 #include "PsdAnalyser.h"
 #include "PspAnalyser.h"
 #include "CarveBytes.h"
+#include "FollowedCases.h"
 #include "SearchHarness.h"
 
 namespace {
@@ -64,17 +65,57 @@ TEST(rawPsd, SectionsThenZeroTail)
             SCOPED_TRACE(ss);
             const Carved got = CarveAt(psd, ss);
             ASSERT_EQ(got.files, 1);
-            // A file can only end in a sector after the one where its image
-            // data starts: one that ends in that same sector takes the rest
-            // of it.
-            const long long lastSector = (static_cast<long long>(psd.size()) - 1) / ss;
-            const long long want =
-                lastSector * ss > dataStart ? static_cast<long long>(psd.size()) : (lastSector + 1) * ss;
-            EXPECT_EQ(got.size, want);
+            // The sections and the image data's rows give the end, also in
+            // the sector where the image data starts.
+            EXPECT_GT(static_cast<long long>(psd.size()), dataStart);
+            EXPECT_EQ(got.size, static_cast<long long>(psd.size()));
             EXPECT_EQ(got.folder, "psd");
             EXPECT_EQ(got.name.find('_'), std::string::npos) << got.name;
         }
     }
+}
+
+// Run-length image data of rows rows of random non-zero bytes.
+Bytes MakeRlePsd(uint16_t channels, uint32_t height, unsigned seed)
+{
+    Bytes b = MakePsd(0, 600, 40, 0);
+    PutBE16(b, 12, channels);
+    PutBE32(b, 14, height);
+    PutBE32(b, 18, 300);
+    const size_t table = b.size();
+    PutBE16(b, table - 2, 1);
+    std::mt19937 rng(seed);
+    const size_t rows = size_t{channels} * height;
+    size_t at = table + 2 * rows;
+    for (size_t row = 0; row < rows; ++row) {
+        const uint16_t n = static_cast<uint16_t>(20 + rng() % 200);
+        PutBE16(b, table + 2 * row, n);
+        b.resize(at + n);
+        for (size_t k = 0; k < n; ++k)
+            b[at + k] = static_cast<unsigned char>(1 + rng() % 255);
+        at += n;
+    }
+    return b;
+}
+
+// A Photoshop file ends with its image data whatever follows it; cut
+// short, it keeps no byte of the next file.
+TEST(rawPsd, EndsWithItsImageDataWhateverFollows)
+{
+    const Bytes rle = MakeRlePsd(3, 200, 1);
+    const Bytes raw = MakePsd(0, 900, 100, 7000);
+    const Bytes random = followed::Noise(30000, 2, true);
+    Bytes cut = rle;
+    cut.resize(rle.size() / 2);
+    followed::ExpectEnds({
+        {"zeros", rle, Bytes(8192, 0)},
+        {"random bytes", rle, random},
+        {"uncompressed, then random bytes", raw, random},
+        {"another Photoshop file", rle, raw},
+        {"a PDF", raw, followed::PdfHead()},
+        {"cut short, then another Photoshop file", cut, rle, -1, true},
+        {"cut short, then a PDF", cut, followed::PdfHead(), -1, true},
+    });
 }
 
 TEST(rawPsd, ImageDataStartingInTheLastSectionSectorDoesNotEndIt)

@@ -92,6 +92,9 @@ TEST(rawMovBrand, MajorAndCompatibleBrandsGiveTheType)
         {"Nero", Ftyp("NDSC"), 44},
         {"Nero, wrong fourth byte", Ftyp("NDSZ"), 0},
         {"unknown", Ftyp("abcd"), 0},
+        {"HEIF picture", Ftyp("heic", {"mif1", "heic"}), 149},
+        {"HEIF picture of the generic brand", Ftyp("mif1", {"mif1", "heic"}), 149},
+        {"AVIF picture", Ftyp("avif", {"avif", "mif1", "miaf"}), 150},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -14,6 +14,7 @@
 #include "Mp3Analyser.h"
 #include "MovAnalyser.h"
 #include "Mp3TagText.h"
+#include "FollowedCases.h"
 #include "SearchHarness.h"
 #include "SectorFeeder.h"
 
@@ -402,6 +403,31 @@ TEST(rawMp3Stream, Id3LedFilesEndByTheirTagsOrTheDevice)
             EXPECT_EQ(carved[0].name.rfind("Band_Track", 0), 0u) << carved[0].name;
         }
     }
+}
+
+// An MP3 ends with its last frame and the tags after it whatever follows,
+// also when that frame's last bytes are zero; cut short, it keeps no byte
+// of the next file.
+TEST(rawMp3Stream, EndsAfterItsLastFrameAndTagsWhateverFollows)
+{
+    const Bytes tag = Id3Tag(3, {{"TPE1", Text(0, "Band")}, {"TIT2", Text(0, "Track")}, {"PRIV", Bytes(700, 0)}});
+    Bytes quiet = Frames(90);
+    std::fill(quiet.end() - 200, quiet.end(), 0);
+    const Bytes tagged = Join({tag, quiet});
+    const Bytes both = Join({tag, Frames(100), Id3v1("Track", "Band")});
+    const Bytes bare = Frames(80);
+    const Bytes random = followed::Noise(20000, 8, true);
+    Bytes cut = both;
+    cut.resize(both.size() / 2);
+    followed::ExpectEnds({
+        {"zeros after a quiet last frame", tagged, Bytes(8192, 0)},
+        {"random bytes", both, random},
+        {"another MP3", both, tagged},
+        {"a PDF", tagged, followed::PdfHead()},
+        {"no tag, then random bytes", bare, random},
+        {"cut short, then a PDF", cut, followed::PdfHead(), -1, true},
+        {"cut short, then another MP3", cut, both, -1, true},
+    });
 }
 
 TEST(rawMp3Sizer, DeviceSizerPathsAndDamage)

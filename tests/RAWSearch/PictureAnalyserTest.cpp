@@ -136,7 +136,7 @@ TEST(rawPictureProbe, HeadersGiveTheSizeOrAreRefused)
         {"icon of type 3", Ico(3, 1, 100), 0, 0, 0},
         {"bitmap, 40-byte header", Bmp(230454, 40), 1, 11, 230454},
         {"bitmap, 124-byte header", Bmp(230538, 124), 1, 11, 230538},
-        {"bitmap, 108-byte header", Bmp(230538, 108), 0, 0, 0},
+        {"bitmap, 108-byte header", Bmp(230538, 108), 1, 11, 230538},
         {"bitmap, 12-byte header", Bmp(230426, 12), 0, 0, 0},
         {"metafile", Emf(12616, 0), 1, 26, 12616},
         {"metafile of size 0", Emf(0, 0), 0, 0, 0},

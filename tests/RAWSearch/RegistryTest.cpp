@@ -137,7 +137,8 @@ TEST(rawRegistry, ExtensionTableInStoredCase)
     };
     const Case cases[] = {{0, "Raw"},     {1, "3DS"},   {35, "JPG"},      {43, "MP3"},  {73, "DOCX"},
                           {110, "PAGES"}, {115, "FCPEVENT"}, {119, "pkg"}, {122, "icns"}, {146, "MLV"},
-                          {147, ""},      {1999, ""},    {2000, ""}};
+                          {147, "SQLITE"}, {148, "WEBP"}, {149, "HEIC"}, {150, "AVIF"}, {151, "JAR"},
+                          {152, "APK"},   {153, ""},     {1999, ""},    {2000, ""}};
     for (const Case& c : cases)
         EXPECT_STREQ(GetRawFileExt(c.type), c.ext) << c.type;
     int used = 0;
@@ -145,7 +146,7 @@ TEST(rawRegistry, ExtensionTableInStoredCase)
         EXPECT_EQ(g_s_strFileExtName[i][8], '\0');
         used += g_s_strFileExtName[i][0] != '\0';
     }
-    EXPECT_EQ(used, 147);
+    EXPECT_EQ(used, 153);
 }
 
 }  // namespace

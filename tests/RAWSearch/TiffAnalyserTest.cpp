@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "CameraRawBytes.h"
+#include "FollowedCases.h"
 #include "SearchHarness.h"
 #include "TiffAnalyser.h"
 
@@ -113,10 +114,10 @@ TEST(rawTiffStream, EndsAtTheFirstZeroSectorBeyondTheLargestEnd)
         std::fill(b.begin() + static_cast<long>(s * 512 + 500), b.begin() + static_cast<long>(s * 512 + 512), 0);
     TiffInfo info(nullptr);
     const FeedResult r = Feed(info, b, 512);
-    // 5,000,000 lies in sector 9765; the next sector is all zero, and the
-    // last one of the file ends 320 bytes after 5,000,000 in zeros.
+    // 5,000,000 lies in sector 9765; the directory chain was read whole,
+    // so the file ends there and not with that sector.
     EXPECT_EQ(r.llSector, 5000000 / 512);
-    EXPECT_EQ(r.llSize, (5000000 / 512 + 1) * 512);
+    EXPECT_EQ(r.llSize, 5000000);
     EXPECT_EQ(info.m_llLargestEnd, 5000000);
     EXPECT_EQ(info.m_strName, "_0-9765_");
     EXPECT_EQ(info.m_strTime, "2020:01:02 03:04:05");
@@ -161,9 +162,9 @@ TEST(rawTiffStream, CameraNamesTypesAndExactEnds)
         info.GetRawFileTagAndValue(tag, value);
         EXPECT_EQ(tag, RAW_TAG_CAMERA);
         EXPECT_EQ(value, c.tag);
-        // A raw type whose end lies in the last sector ends exactly there;
-        // a plain picture runs to the end of its sector.
-        EXPECT_EQ(r.llSize, c.type == TiffTypes::kTIF ? (29000 / 512 + 1) * 512 : 29000);
+        // A raw type whose end lies in the last sector ends exactly there,
+        // and so does a plain picture whose directories were read whole.
+        EXPECT_EQ(r.llSize, 29000);
     }
 }
 
@@ -460,6 +461,53 @@ TEST(rawTiffSearch, ACarvedFileThroughTheSearcherAcrossBlocks)
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(f->size, file);
     EXPECT_EQ(f->name.rfind("SAMSUNG_NX1_5-", 0), 0u) << f->name;
+}
+
+// A picture of several strips whose offsets and counts lie behind the
+// directory, with a second page in the chain.
+Bytes TwoPageTiff(bool little, uint32_t stripBytes, unsigned char fill)
+{
+    Bytes b = Header(little, 8);
+    auto longs = [&](uint16_t tag, std::vector<uint32_t> values) {
+        Bytes data(values.size() * 4);
+        for (size_t i = 0; i < values.size(); ++i)
+            Put32(data, i * 4, values[i], little);
+        return Tag{tag, 4, static_cast<uint32_t>(values.size()), 0, data};
+    };
+    const uint32_t first = 1000, second = first + 3 * stripBytes;
+    WriteIfd(b, 8,
+             {Long(256, 300), Long(257, 200), longs(273, {first, first + stripBytes, first + 2 * stripBytes}),
+              longs(279, {stripBytes, stripBytes, stripBytes}), Ascii(306, "2020:01:02 03:04:05")},
+             500, little);
+    WriteIfd(b, 500, {Long(256, 30), Long(257, 20), Long(273, second), Long(279, 777)}, 0, little);
+    Fill(b, first, second + 777, fill);
+    return b;
+}
+
+// A plain TIFF picture ends with the last byte its directories name
+// whatever follows it; cut short, it keeps no byte of the next file.
+TEST(rawTiffSearch, EndsAtItsStructuresEndWhateverFollows)
+{
+    const Bytes little = TwoPageTiff(true, 9000, 0x37);
+    const Bytes big = TwoPageTiff(false, 4000, 0);
+    const Bytes random = followed::Noise(30000, 4, true);
+    // The directories lie behind the strips: a cut loses them.
+    Bytes tail = Header(true, 20008);
+    Fill(tail, 8, 20008, 0x42);
+    WriteIfd(tail, 20008, {Long(256, 100), Long(257, 100), Long(273, 8), Long(279, 20000)}, 0, true);
+    Bytes cutTail = tail;
+    cutTail.resize(15000);
+    Bytes cutStrips = little;
+    cutStrips.resize(little.size() / 2);
+    followed::ExpectEnds({
+        {"zeros", little, Bytes(8192, 0)},
+        {"random bytes", little, random},
+        {"zero picture data, then random bytes", big, random},
+        {"another TIFF", little, big},
+        {"a PDF", big, followed::PdfHead()},
+        {"cut before its directory, then another TIFF", cutTail, little, -1, true},
+        {"cut in its strips, then a PDF", cutStrips, followed::PdfHead(), -1, true},
+    });
 }
 
 }  // namespace

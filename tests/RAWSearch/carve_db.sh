@@ -66,8 +66,8 @@ plant s4k.img --straddle 4194304:4 --gap zero:262144 $ALL
 CHECK="python3 $R/tests/RAWSearch/check_raw_carve.py"
 : > expect
 expect() { printf '%s\t%s\t%s\t%s\t%s\n' "$@" >> expect; }
-expect store.sqlite MUSE exact 34/muse '{A}-[0-9]+'
-expect blobs.sqlite MUSE exact 34/muse '{A}-[0-9]+'
+expect store.sqlite SQLITE exact 34/sqlite '{A}-[0-9]+'
+expect blobs.sqlite SQLITE exact 34/sqlite '{A}-[0-9]+'
 expect font.ttf TTF exact 34/ttf '[0-9A-Za-z_-]*'
 expect help.chm CHM exact 34/chm '[0-9A-Za-z_-]*'
 expect mail.mbox MBOX exact 34/mbox '[0-9A-Za-z_-]*'
@@ -102,7 +102,7 @@ dbs=0
 while IFS= read -r -d '' db; do
     dbs=$((dbs + 1))
     [ "$(sqlite3 "$db" 'PRAGMA integrity_check')" = ok ] || fail "carved $db fails its integrity check"
-done < <(find "$out" -iname '*.MUSE' -print0)
+done < <(find "$out" -iname '*.SQLITE' -print0)
 [ $dbs -eq 2 ] && ok "two carved SQLite files pass their integrity check" || fail "$dbs carved SQLite files"
 mb=$(find "$out" -iname '*.MBOX' | head -n 1)
 [ -n "$mb" ] && [ "$(grep -c '^From ' "$mb")" = 2 ] && ok "carved mbox holds two messages" || fail "carved mbox"
