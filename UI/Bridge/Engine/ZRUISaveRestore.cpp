@@ -11,13 +11,11 @@
 #include <new>
 
 #include "BridgeUtil.h"
-#include "HFSPlusVolume.h"
 #include "IFileNode.h"
 #include "IRecovery.h"
 #include "IStorageDevice.h"
 #include "Log.h"
 #include "RSData.h"
-#include "SearchedPartitionInfo.h"
 #include "ZRUIDeviceData.h"
 #include "ZRUIRecovery.h"
 #include "ZRUIScan.h"
