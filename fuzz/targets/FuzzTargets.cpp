@@ -23,11 +23,11 @@
 #include "ISearcher.h"
 #include "ITreeBuilder.h"
 #include "PartitionTableAnalyze.h"
+#include "RestoreScanSink.h"
 #include "RSData.h"
+#include "ScanResultFile.h"
 #include "SearcherRegistry.h"
 #include "StorageDevice.h"
-#include "ZRUISaveRestore.h"
-#include "ZRUIScanResultFile.h"
 
 namespace {
 

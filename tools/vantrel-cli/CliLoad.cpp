@@ -13,8 +13,8 @@
 #include "CliScanCommon.h"
 #include "IStorageDevice.h"
 #include "RSData.h"
-#include "ZRUISaveRestore.h"
-#include "ZRUIScanResultFile.h"
+#include "RestoreScanSink.h"
+#include "ScanResultFile.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "IStorageDevice.h"
 #include "RSData.h"
 #include "RecoveryController.h"
-#include "ZRUIScanResultFile.h"
+#include "ScanResultFile.h"
 
 namespace {
 

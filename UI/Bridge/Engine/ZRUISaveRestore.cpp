@@ -11,14 +11,11 @@
 #include <new>
 
 #include "BridgeUtil.h"
-#include "HFSPlusVolume.h"
 #include "IFileNode.h"
 #include "IRecovery.h"
 #include "IStorageDevice.h"
-#include "ITreeBuilder.h"
 #include "Log.h"
 #include "RSData.h"
-#include "SearchedPartitionInfo.h"
 #include "ZRUIDeviceData.h"
 #include "ZRUIRecovery.h"
 #include "ZRUIScan.h"
@@ -28,37 +25,9 @@ using namespace ScanResultIO;
 
 namespace {
 
-constexpr unsigned int kProgressStepTicks = 100;
-constexpr uint64_t kProgressTotal = 100;
-constexpr uint64_t kProgressStart = 5;
 // The load waits this long before it starts, as the windows expect.
 constexpr unsigned int kLoadStartDelayMicroseconds = 1000000;
 constexpr size_t kOperationStackBytes = 8u << 20;
-
-// The one progress record of saving and loading (one runs at a time).
-struct SharedProgress {
-    std::mutex lock;
-    _PROGRESS_INFO info{};
-    unsigned int lastTick = 0;
-};
-
-SharedProgress& Progress()
-{
-    static SharedProgress* const s_progress = new SharedProgress;
-    return *s_progress;
-}
-
-struct HFSPlusVolumes {
-    std::mutex lock;
-    std::map<int, CHFSPlusVolume*> map;
-};
-
-// The HFS+ volume readers of the last load, by searcher type (owned).
-HFSPlusVolumes& CachedHFSPlusVolumes()
-{
-    static HFSPlusVolumes* const s_map = new HFSPlusVolumes;
-    return *s_map;
-}
 
 // The sinks of the last loads. The scan's controllers keep asking theirs for
 // the loaded partitions whenever a data-recovery object is made again, long
@@ -147,11 +116,6 @@ bool SameDevice(const _DiskVolumeData& data, const SavedDeviceRecord& saved)
            data.fileSystem == saved.iFileSystem && data.capacity == saved.u64Capacity;
 }
 
-bool IsKnownSearcherType(int type)
-{
-    return type >= SEARCHER_HFSPLUS && type <= SEARCHER_APFS;
-}
-
 }  // namespace
 
 // ---- entry points ----------------------------------------------------------------
@@ -184,87 +148,6 @@ void ZRSaveAndRestoreNodeOperate::UpdateProgress(_PROGRESS_INFO* info)
         std::printf("=====Scan Progress finished!=====\n");
     }
     SetNeedUIUpdate(1);
-}
-
-// ---- progress -----------------------------------------------------------------------
-
-void SaveRestoreResult::IncProgress(IProgress* sink, bool finish, bool start)
-{
-    if (!sink)
-        return;
-    SharedProgress& p = Progress();
-    _PROGRESS_INFO report;
-    {
-        std::lock_guard<std::mutex> guard(p.lock);
-        if (start) {
-            std::memset(&p.info, 0, sizeof(p.info));
-            p.info.dwState = PROGRESS_STATE_RUNNING;
-            p.info.u64Total = kProgressTotal;
-            p.info.u64Done = kProgressStart;
-        } else if (finish) {
-            p.info.dwState = PROGRESS_STATE_FINISHED;
-            p.info.u64Done = p.info.u64Total;
-        } else {
-            const unsigned int now = GetTickCount();
-            if (p.lastTick + kProgressStepTicks > now)
-                return;
-            p.lastTick = now;
-            if (p.info.u64Done + 2 < p.info.u64Total)
-                ++p.info.u64Done;
-        }
-        report = p.info;
-    }
-    sink->UpdateProgress(&report);
-}
-
-void SaveRestoreResult::TipError(IProgress* sink, int code)
-{
-    if (!sink)
-        return;
-    SharedProgress& p = Progress();
-    {
-        std::lock_guard<std::mutex> guard(p.lock);
-        // Remembered for the finish report of the same save or load.
-        p.info.u64Result = static_cast<uint64_t>(code);
-    }
-    _PROGRESS_INFO info;
-    std::memset(&info, 0, sizeof(info));
-    info.dwState = PROGRESS_STATE_FINISHED;
-    info.u64Total = kProgressTotal;
-    info.u64Done = kProgressTotal;
-    info.u64Result = static_cast<uint64_t>(code);
-    CatchExeception::WriteLog("%s %d\r\n", "TipError", code);
-    sink->UpdateProgress(&info);
-}
-
-// ---- HFS+ readers of the last load ------------------------------------------------------
-
-CHFSPlusVolume* SaveRestoreResult::GetCachedHFSPlusVolume(int searcherType)
-{
-    HFSPlusVolumes& cache = CachedHFSPlusVolumes();
-    std::lock_guard<std::mutex> guard(cache.lock);
-    auto it = cache.map.find(searcherType);
-    return it == cache.map.end() ? nullptr : it->second;
-}
-
-void SaveRestoreResult::KeepHFSPlusVolume(int searcherType, CHFSPlusVolume* volume)
-{
-    HFSPlusVolumes& cache = CachedHFSPlusVolumes();
-    std::lock_guard<std::mutex> guard(cache.lock);
-    CHFSPlusVolume*& slot = cache.map[searcherType];
-    if (slot && slot != volume)
-        delete volume;  // one reader per type: the first stays
-    else
-        slot = volume;
-}
-
-void SaveRestoreResult::ClearHFSPlusVolumes()
-{
-    HFSPlusVolumes& cache = CachedHFSPlusVolumes();
-    std::lock_guard<std::mutex> guard(cache.lock);
-    for (auto& [type, volume] : cache.map)
-        delete volume;
-    cache.map.clear();
 }
 
 // ---- device lookup ----------------------------------------------------------------------------
@@ -411,6 +294,8 @@ void SaveRestoreResult::Static_RestoreScanResult(OperationPara* rawPara)
             } else {
                 IncProgress(sink, false, false);
                 auto restore = std::make_unique<RestoreScanSink>(stream.get());
+                restore->SetWholeDiskTest(
+                    [](IStorageDevice* d) { return ZRUIDeviceData::instance().IsDiskStorage(d); });
                 bool damaged = false;
                 try {
                     // The controller type follows from the device and this flag.
@@ -435,138 +320,4 @@ void SaveRestoreResult::Static_RestoreScanResult(OperationPara* rawPara)
     }
     CatchExeception::WriteLog("%s %d\r\n", "Static_RestoreScanResult", __LINE__);
     IncProgress(sink, true, false);
-}
-
-// ---- restore sink ------------------------------------------------------------------------------------
-
-RestoreScanSink::RestoreScanSink(IRSData* stream) : m_pStream(stream) {}
-
-RestoreScanSink::~RestoreScanSink()
-{
-    ClearMapCell();
-}
-
-int RestoreScanSink::ClearMapCell()
-{
-    for (auto& [type, list] : m_mapPartitions)
-        for (CSearchedPartitionInfo* p : list)
-            delete p;
-    m_mapPartitions.clear();
-    return 0;
-}
-
-const std::vector<CSearchedPartitionInfo*>& RestoreScanSink::GetSearchedPartition(int searcherType)
-{
-    return m_mapPartitions[searcherType];
-}
-
-int RestoreScanSink::SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, IProgress* progress,
-                                             IStorageDevice* device)
-{
-    if (!m_pStream || !builder || !device)
-        return 1;
-    // On a volume, the trees saved under its name: the name its scan gave
-    // them, which is the builder's "Disk" when the volume has none.
-    const bool wholeDisk =
-        device->GetType() == STORAGE_DEVICE_DISK || ZRUIDeviceData::instance().IsDiskStorage(device);
-    std::string expected = GetDeviceDescription(device);
-    // A device without a name of its own had its trees named after the
-    // volumes' labels (or "Disk"): every tree saved from it is its own.
-    const bool unnamedDevice = expected.empty();
-    if (expected.empty())
-        expected = "Disk";
-
-    // Every saved result has this frame, if only with a count of 0: a file
-    // without it was cut or damaged.
-    try {
-        if (!m_pStream->OpenFrame(_frFileSystemNode)) {
-            m_bDamaged = true;
-            return 1;
-        }
-    } catch (const CRSException&) {
-        m_bDamaged = true;
-        return 1;
-    }
-    ClearMapCell();
-
-    auto keepGoing = [progress] { return !progress || progress->Continued(); };
-    bool replaying = false;
-    _tagSearcherType type = SEARCHER_NONE;
-    try {
-        const uint64_t count = GetU64(m_pStream);
-        SaveRestoreResult::IncProgress(progress, false, false);
-        for (uint64_t tree = 0; tree < count && keepGoing(); ++tree) {
-            if (GetU32(m_pStream) != kTreeMarker) {
-                m_bDamaged = true;
-                break;
-            }
-            std::unique_ptr<SaveRestoreResult::RestoreSystemNode> root(
-                SaveRestoreResult::RestoreSystemNode::ReadSystemNode(m_pStream, nullptr));
-            type = root->GetSearcheType();
-            const char* volumeName = root->GetVolumeName();
-            replaying =
-                IsKnownSearcherType(type) && *volumeName && (wholeDisk || unnamedDevice || expected == volumeName);
-            if (replaying) {
-                builder->AddSearcherInfo(type, root->GetCurrentNodeID());
-                builder->SetSearcherVolumeName(type, volumeName);
-                ++m_iReplayedTrees;
-                SaveRestoreResult::IncProgress(progress, false, false);
-                // One reader per type for the compressed files of the load.
-                if (type == SEARCHER_HFSPLUS && !SaveRestoreResult::GetCachedHFSPlusVolume(type)) {
-                    auto volume = std::make_unique<CHFSPlusVolume>(device, true);
-                    if (!IsResultFailure(volume->GetLastError()))
-                        SaveRestoreResult::KeepHFSPlusVolume(type, volume.release());
-                }
-            }
-            root.reset();
-
-            const uint32_t partitions = GetU32(m_pStream);
-            if (partitions > kMaxPartitions) {
-                m_bDamaged = true;
-                break;
-            }
-            std::vector<CSearchedPartitionInfo*>* list = replaying ? &m_mapPartitions[type] : nullptr;
-            bool badKind = false;
-            for (uint32_t i = 0; i < partitions; ++i) {
-                // Each kind is followed by its record: an unknown kind means
-                // the bytes are not what the writer put there.
-                if (GetU32(m_pStream) > kMaxPartitionKind) {
-                    badKind = true;
-                    break;
-                }
-                std::unique_ptr<CSearchedPartitionInfo> p(SaveRestoreResult::ReadPartitionRecord(m_pStream));
-                if (list)
-                    list->push_back(p.release());
-            }
-            if (badKind) {
-                m_bDamaged = true;
-                break;
-            }
-
-            uint32_t marker = GetU32(m_pStream);
-            while (marker == kNodeMarker && keepGoing()) {
-                std::unique_ptr<SaveRestoreResult::RestoreFileNode> node(
-                    SaveRestoreResult::RestoreFileNode::ReadFileNode(m_pStream, nullptr));
-                if (replaying && builder->AddNode(node.get(), type))
-                    node.release();  // the builder owns it now
-                SaveRestoreResult::IncProgress(progress, false, false);
-                marker = GetU32(m_pStream);
-            }
-            if (replaying)
-                builder->FlashBuild(type);
-            replaying = false;
-            if (marker != kNodeMarker && marker != kEndMarker) {
-                m_bDamaged = true;
-                break;
-            }
-        }
-    } catch (const CRSException&) {
-        // The frame ends inside a tree (a cut or damaged file): what was
-        // read of that tree is shown too.
-        m_bDamaged = true;
-        if (replaying)
-            builder->FlashBuild(type);
-    }
-    m_pStream->CloseFrame();
-    return 0;
 }

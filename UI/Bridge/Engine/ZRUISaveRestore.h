@@ -17,14 +17,11 @@
 //   Both are polled with ZRUIOperationThreads::QueryUpdateUI.
 #pragma once
 
-#include <map>
-#include <vector>
+#include <string>
 
-#include "IRestoreSource.h"
+#include "RestoreScanSink.h"
+#include "ScanResultFile.h"
 #include "ZRUIOperation.h"
-#include "ZRUIScanResultFile.h"
-
-class IDirecotryTreeBuilder;
 
 // -1 for a null argument, -2 when the thread could not be started, else 0.
 // The path is copied.
@@ -44,37 +41,13 @@ private:
     ZRSaveAndRestoreNodeOperate() = default;
 };
 
-// Replays the node-tree frame of a loaded file into a controller's tree
-// builder instead of a search, and keeps the saved partitions of each
-// searcher type for the data-recovery objects. Used on one thread only.
-class RestoreScanSink : public IRestoreSource {
-public:
-    // The stream is not owned and must outlive the sink's use.
-    explicit RestoreScanSink(IRSData* stream);
-    ~RestoreScanSink() override;
-    RestoreScanSink(const RestoreScanSink&) = delete;
-    RestoreScanSink& operator=(const RestoreScanSink&) = delete;
-
-    // Replays the trees meant for device: on a whole disk every tree, on a
-    // volume those saved under the volume's name. 0 after a replay, 1 when
-    // nothing could be replayed (no node-tree frame, no builder or device).
-    int SetDirecotryTreeBuilder(IDirecotryTreeBuilder* builder, IProgress* progress, IStorageDevice* device) override;
-    // An empty list is made when there is none.
-    const std::vector<CSearchedPartitionInfo*>& GetSearchedPartition(int searcherType) override;
-    int ClearMapCell();
-
-    // Set once a replay met a damaged or cut node-tree frame; what was read
-    // before the damage stays replayed.
-    bool IsDamaged() const { return m_bDamaged; }
-    // Trees handed to a builder so far.
-    int GetReplayedTreeCount() const { return m_iReplayedTrees; }
-    // Forgets the stream (before it goes away); later replays do nothing,
-    // the loaded partitions stay.
-    void DetachStream() { m_pStream = nullptr; }
-
-private:
-    IRSData* m_pStream;
-    std::map<int, std::vector<CSearchedPartitionInfo*>> m_mapPartitions;
-    bool m_bDamaged = false;
-    int m_iReplayedTrees = 0;
-};
+// The threads of saving and loading; the file format is ScanResultFile.h.
+namespace SaveRestoreResult {
+    struct OperationPara {
+        std::string strPath;
+        IProgress* pSink = nullptr;  // not owned
+    };
+    IStorageDevice* GetFromDiskVolumeData(const SavedDeviceRecord& saved);
+    void Static_SaveScanResult(OperationPara* para);
+    void Static_RestoreScanResult(OperationPara* para);
+}  // namespace SaveRestoreResult

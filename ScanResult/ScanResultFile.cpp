@@ -1,9 +1,11 @@
-#include "ZRUIScanResultFile.h"
+#include "ScanResultFile.h"
 
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <unordered_set>
 #include <vector>
 
@@ -131,6 +133,35 @@ std::vector<CSearchedPartitionInfo*> PartitionsOf(IDataRecovery* recovery)
         if (list[i])
             out.push_back(list[i]);
     return out;
+}
+
+constexpr unsigned int kProgressStepTicks = 100;
+constexpr uint64_t kProgressTotal = 100;
+constexpr uint64_t kProgressStart = 5;
+
+// The one progress record of saving and loading (one runs at a time).
+struct SharedProgress {
+    std::mutex lock;
+    _PROGRESS_INFO info{};
+    unsigned int lastTick = 0;
+};
+
+SharedProgress& Progress()
+{
+    static SharedProgress* const s_progress = new SharedProgress;
+    return *s_progress;
+}
+
+struct HFSPlusVolumes {
+    std::mutex lock;
+    std::map<int, CHFSPlusVolume*> map;
+};
+
+// The HFS+ volume readers of the last load, by searcher type (owned).
+HFSPlusVolumes& CachedHFSPlusVolumes()
+{
+    static HFSPlusVolumes* const s_map = new HFSPlusVolumes;
+    return *s_map;
 }
 
 }  // namespace
@@ -600,4 +631,85 @@ int SaveRestoreResult::ReadResultHead(IRSData* stream, SavedScanKind& kind, Save
         return SCAN_RESULT_BAD_DEVICE;
     }
     return SCAN_RESULT_OK;
+}
+
+// ---- progress -----------------------------------------------------------------------
+
+void SaveRestoreResult::IncProgress(IProgress* sink, bool finish, bool start)
+{
+    if (!sink)
+        return;
+    SharedProgress& p = Progress();
+    _PROGRESS_INFO report;
+    {
+        std::lock_guard<std::mutex> guard(p.lock);
+        if (start) {
+            std::memset(&p.info, 0, sizeof(p.info));
+            p.info.dwState = PROGRESS_STATE_RUNNING;
+            p.info.u64Total = kProgressTotal;
+            p.info.u64Done = kProgressStart;
+        } else if (finish) {
+            p.info.dwState = PROGRESS_STATE_FINISHED;
+            p.info.u64Done = p.info.u64Total;
+        } else {
+            const unsigned int now = GetTickCount();
+            if (p.lastTick + kProgressStepTicks > now)
+                return;
+            p.lastTick = now;
+            if (p.info.u64Done + 2 < p.info.u64Total)
+                ++p.info.u64Done;
+        }
+        report = p.info;
+    }
+    sink->UpdateProgress(&report);
+}
+
+void SaveRestoreResult::TipError(IProgress* sink, int code)
+{
+    if (!sink)
+        return;
+    SharedProgress& p = Progress();
+    {
+        std::lock_guard<std::mutex> guard(p.lock);
+        // Remembered for the finish report of the same save or load.
+        p.info.u64Result = static_cast<uint64_t>(code);
+    }
+    _PROGRESS_INFO info;
+    std::memset(&info, 0, sizeof(info));
+    info.dwState = PROGRESS_STATE_FINISHED;
+    info.u64Total = kProgressTotal;
+    info.u64Done = kProgressTotal;
+    info.u64Result = static_cast<uint64_t>(code);
+    CatchExeception::WriteLog("%s %d\r\n", "TipError", code);
+    sink->UpdateProgress(&info);
+}
+
+// ---- HFS+ readers of the last load ------------------------------------------------------
+
+CHFSPlusVolume* SaveRestoreResult::GetCachedHFSPlusVolume(int searcherType)
+{
+    HFSPlusVolumes& cache = CachedHFSPlusVolumes();
+    std::lock_guard<std::mutex> guard(cache.lock);
+    auto it = cache.map.find(searcherType);
+    return it == cache.map.end() ? nullptr : it->second;
+}
+
+void SaveRestoreResult::KeepHFSPlusVolume(int searcherType, CHFSPlusVolume* volume)
+{
+    HFSPlusVolumes& cache = CachedHFSPlusVolumes();
+    std::lock_guard<std::mutex> guard(cache.lock);
+    CHFSPlusVolume*& slot = cache.map[searcherType];
+    if (slot && slot != volume)
+        delete volume;  // one reader per type: the first stays
+    else
+        slot = volume;
+}
+
+void SaveRestoreResult::ClearHFSPlusVolumes()
+{
+    HFSPlusVolumes& cache = CachedHFSPlusVolumes();
+    std::lock_guard<std::mutex> guard(cache.lock);
+    for (auto& [type, volume] : cache.map)
+        delete volume;
+    cache.map.clear();
 }

@@ -81,8 +81,9 @@ struct SavedDeviceRecord {
     std::string strName;
 };
 
-class SaveRestoreResult {
-public:
+// The format of the file and the nodes read back from it; the operations
+// that save and load on worker threads add theirs (ZRUISaveRestore.h).
+namespace SaveRestoreResult {
     // A node read back from a file: every property is a stored value.
     class RestoreFileNode : public CFileNode {
     public:
@@ -156,13 +157,13 @@ public:
 
     // ---- frames -------------------------------------------------------------
     // Each writes one whole frame; a failed write throws CRSException (6).
-    static void WriteScanKindFrame(IRSData* stream, const SavedScanKind& kind);
-    static void WriteDeviceFrame(IRSData* stream, const SavedDeviceRecord& device);
+    void WriteScanKindFrame(IRSData* stream, const SavedScanKind& kind);
+    void WriteDeviceFrame(IRSData* stream, const SavedDeviceRecord& device);
     // Opens the node-tree frame and writes every root's tree (breadth-first,
     // folders before the contents of later folders); stepping sink after each
     // record. The frame is left open; the caller closes it.
-    static void WriteNodeTreeFrame(IRSData* stream, const std::list<IFileNode*>& roots, const RecoveryOfRoot& recoveryOf,
-                                   IProgress* sink);
+    void WriteNodeTreeFrame(IRSData* stream, const std::list<IFileNode*>& roots, const RecoveryOfRoot& recoveryOf,
+                            IProgress* sink);
 
     // What the checksum frame says of a file being loaded.
     struct SavedIntegrity {
@@ -179,30 +180,26 @@ public:
     // scanned-device frames. Returns 0 or the ScanResultError of the first
     // check that failed (a damaged scan-kind or device frame among them);
     // damage of the trees is left in integrity. Throws nothing.
-    static int ReadResultHead(IRSData* stream, SavedScanKind& kind, SavedDeviceRecord& device, IProgress* sink,
-                              SavedIntegrity& integrity);
-    static int ReadResultHead(IRSData* stream, SavedScanKind& kind, SavedDeviceRecord& device, IProgress* sink);
+    int ReadResultHead(IRSData* stream, SavedScanKind& kind, SavedDeviceRecord& device, IProgress* sink,
+                       SavedIntegrity& integrity);
+    int ReadResultHead(IRSData* stream, SavedScanKind& kind, SavedDeviceRecord& device, IProgress* sink);
 
     // One partition record: write the 104 bytes of partition / read them into
     // a new plain record (sector size normalised, device reference cleared).
-    static void WritePartitionRecord(IRSData* stream, const CSearchedPartitionInfo& partition);
-    static CSearchedPartitionInfo* ReadPartitionRecord(IRSData* stream);
+    void WritePartitionRecord(IRSData* stream, const CSearchedPartitionInfo& partition);
+    CSearchedPartitionInfo* ReadPartitionRecord(IRSData* stream);
 
-    // ---- saving and loading operations (ZRUISaveRestore.cpp) ---------------
-    struct OperationPara {
-        std::string strPath;
-        IProgress* pSink = nullptr;  // not owned
-    };
-    static void IncProgress(IProgress* sink, bool finish, bool start);
-    static void TipError(IProgress* sink, int code);
-    static IStorageDevice* GetFromDiskVolumeData(const SavedDeviceRecord& saved);
-    static void Static_SaveScanResult(OperationPara* para);
-    static void Static_RestoreScanResult(OperationPara* para);
+    // ---- progress of saving and loading --------------------------------------
+    // The synthetic progress (5 at the start, one step at most every 100 ms
+    // up to 98, 100 at the end) of one save or load at a time.
+    void IncProgress(IProgress* sink, bool finish, bool start);
+    // A finished record carrying code, remembered for the finish report.
+    void TipError(IProgress* sink, int code);
     // The HFS+ reader kept for a searcher type by the last load, or null.
-    static CHFSPlusVolume* GetCachedHFSPlusVolume(int searcherType);
-    static void KeepHFSPlusVolume(int searcherType, CHFSPlusVolume* volume);
-    static void ClearHFSPlusVolumes();
-};
+    CHFSPlusVolume* GetCachedHFSPlusVolume(int searcherType);
+    void KeepHFSPlusVolume(int searcherType, CHFSPlusVolume* volume);
+    void ClearHFSPlusVolumes();
+}  // namespace SaveRestoreResult
 
 // Little-endian stores and exact reads of the open frame (shared with the
 // operations).

@@ -16,14 +16,15 @@
 #include "DataRecovery.h"
 #include "DeviceInfo.h"
 #include "HFSPlusVolume.h"
+#include "IProgress.h"
 #include "IStorageDevice.h"
 #include "ITreeBuilder.h"
+#include "RestoreScanSink.h"
 #include "RSData.h"
+#include "ScanResultFile.h"
 #include "SearchedPartitionInfo.h"
 #include "TestSupport.h"
 #include "TextUtil.h"
-#include "ZRUISaveRestore.h"
-#include "ZRUIScanResultFile.h"
 
 namespace {
 
