@@ -4,6 +4,7 @@
 #include "AppWiring.h"
 #include "MyNSApplication.h"
 #include "SearcherRegistry.h"
+#include "ThumbnailService.h"
 #include "ZRAppDelegate.h"
 #include "ZRRootResultsAdapter.h"
 
@@ -26,6 +27,8 @@ int main(int argc, char** argv)
         ApplyStoredLanguage();
     ApplyApplicationTitle();
     PreventSleep();
+    // Pictures whose plugin is missing show their icon; the log says which.
+    ThumbnailService::CheckImagePlugins();
 
     ZRAppDelegate delegate;
     InstallResultsWindow(&delegate);
