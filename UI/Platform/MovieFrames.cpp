@@ -1,10 +1,17 @@
 // Movie frames through libavformat and libavcodec. The input is a copy of a
-// found file and may be cut short or damaged anywhere: the demuxer and the
-// decoder give up through the interrupt callback once the call's time or
-// read budget is spent, decoders run on this thread only, and no frame may
+// found file and may be cut short or damaged anywhere: the demuxer reads it
+// through a source of our own that stops at the read budget and the
+// deadline (the interrupt callback ends the library's own loops), opens no
+// further file, the decoders run on this thread only, and no frame may
 // exceed the pixel cap.
 #include <QFile>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <memory>
 #include <mutex>
 
@@ -53,23 +60,85 @@ void QuietLibraries()
     std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
 }
 
-struct Budget {
-    const Deadline* deadline = nullptr;
-    AVFormatContext* format = nullptr;
+// The movie's bytes reach the demuxer through this source only: a regular
+// file, read up to the byte budget and until the deadline.
+class Source {
+public:
+    Source(const QString& path, const Deadline& deadline) : m_deadline(deadline)
+    {
+        // Without waiting for a writer when the path is a FIFO.
+        m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        struct stat st {};
+        if (m_fd >= 0 && (fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+        m_size = m_fd >= 0 ? static_cast<std::int64_t>(st.st_size) : 0;
+    }
+    ~Source()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Source(const Source&) = delete;
+    Source& operator=(const Source&) = delete;
+
+    bool IsOpen() const { return m_fd >= 0 && m_size > 0; }
+    bool Expired() const { return m_deadline.Expired(); }
+
+    static int Read(void* opaque, uint8_t* buffer, int size)
+    {
+        auto* self = static_cast<Source*>(opaque);
+        if (self->m_deadline.Expired() || self->m_read >= kMaxMovieReadBytes)
+            return AVERROR_EXIT;
+        const std::int64_t room = std::min<std::int64_t>(size, kMaxMovieReadBytes - self->m_read);
+        const ssize_t n = ::read(self->m_fd, buffer, static_cast<size_t>(room));
+        if (n < 0)
+            return AVERROR(errno);
+        if (n == 0)
+            return AVERROR_EOF;
+        self->m_read += n;
+        return static_cast<int>(n);
+    }
+
+    static std::int64_t Seek(void* opaque, std::int64_t offset, int whence)
+    {
+        auto* self = static_cast<Source*>(opaque);
+        if (whence & AVSEEK_SIZE)
+            return self->m_size;
+        const off_t at = ::lseek(self->m_fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+        return at < 0 ? AVERROR(errno) : static_cast<std::int64_t>(at);
+    }
+
+private:
+    const Deadline& m_deadline;
+    int m_fd = -1;
+    std::int64_t m_size = 0;
+    std::int64_t m_read = 0;
 };
 
-int Interrupt(void* opaque)
-{
-    const auto* budget = static_cast<const Budget*>(opaque);
-    if (budget->deadline->Expired())
-        return 1;
-    const AVIOContext* io = budget->format ? budget->format->pb : nullptr;
-    return io && io->bytes_read > kMaxMovieReadBytes ? 1 : 0;
-}
+int Interrupt(void* opaque) { return static_cast<const Source*>(opaque)->Expired() ? 1 : 0; }
 
-// An opened movie: its demuxer and the decoder of its best video stream.
+// Playlists and references inside a file would open further files: none
+// is opened.
+int RefuseNestedOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) { return AVERROR(EPERM); }
+
+struct IoFree {
+    void operator()(AVIOContext* io) const
+    {
+        av_freep(&io->buffer);
+        avio_context_free(&io);
+    }
+};
+using IoPtr = std::unique_ptr<AVIOContext, IoFree>;
+
+constexpr int kIoBufferBytes = 64 * 1024;
+
+// An opened movie: its source, demuxer and the decoder of its best video
+// stream (members end in reverse order: the decoder first, the source last).
 struct OpenMovie {
-    Budget budget;
+    std::unique_ptr<Source> source;
+    IoPtr io;
     FormatPtr format;
     CodecPtr codec;
     AVStream* stream = nullptr;
@@ -77,26 +146,32 @@ struct OpenMovie {
 
 bool Open(const QString& path, const Deadline& deadline, OpenMovie& movie)
 {
-    movie.budget.deadline = &deadline;
+    movie.source = std::make_unique<Source>(path, deadline);
+    if (!movie.source->IsOpen())
+        return false;
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kIoBufferBytes));
+    if (!buffer)
+        return false;
+    movie.io.reset(avio_alloc_context(buffer, kIoBufferBytes, 0, movie.source.get(), Source::Read, nullptr, Source::Seek));
+    if (!movie.io) {
+        av_free(buffer);
+        return false;
+    }
     AVFormatContext* raw = avformat_alloc_context();
     if (!raw)
         return false;
+    raw->pb = movie.io.get();
+    raw->flags |= AVFMT_FLAG_CUSTOM_IO;
+    raw->io_open = RefuseNestedOpen;
     raw->interrupt_callback.callback = Interrupt;
-    raw->interrupt_callback.opaque = &movie.budget;
-    movie.budget.format = raw;
+    raw->interrupt_callback.opaque = movie.source.get();
     AVDictionary* options = nullptr;
     av_dict_set(&options, "probesize", "5000000", 0);
     av_dict_set(&options, "analyzeduration", "5000000", 0);
-    // A local file only: no protocol named inside the file (playlists,
-    // references) may open anything else.
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    const QByteArray local = QFile::encodeName(path);
-    const int opened = avformat_open_input(&raw, local.constData(), nullptr, &options);
+    const int opened = avformat_open_input(&raw, "", nullptr, &options);
     av_dict_free(&options);
-    if (opened < 0) {
-        movie.budget.format = nullptr;  // freed by avformat_open_input
-        return false;
-    }
+    if (opened < 0)
+        return false;  // raw is freed by avformat_open_input
     movie.format.reset(raw);
     movie.format->max_analyze_duration = 5 * AV_TIME_BASE;
     if (avformat_find_stream_info(movie.format.get(), nullptr) < 0 || deadline.Expired())

@@ -119,6 +119,15 @@ TEST(ThumbnailService, NothingForWhatNoDecoderReads)
     EXPECT_LT(std::chrono::steady_clock::now() - start, ThumbnailService::kDecodeTimeCap);
 }
 
+TEST(ThumbnailService, AFifoIsNotWaitedFor)
+{
+    // A path that names a FIFO (no writer will ever come) gives nothing
+    // at once.
+    TempDir dir;
+    RunTool("mkfifo " + dir / "pipe.mp4");
+    EXPECT_TRUE(ThumbnailService::MovieFrame(QString::fromStdString(dir / "pipe.mp4"), 0.1, kBox).isNull());
+}
+
 TEST(ThumbnailService, ManyThreadsAtOnce)
 {
     // The cover-flow thread and the grid's queue ask at the same time.
