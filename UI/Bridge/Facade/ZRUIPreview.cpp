@@ -1,6 +1,7 @@
-// Previews of found files: the picture decoded from the file's bytes, the
-// embedded preview of camera-raw and layered-image files, or the icon of the
-// file's extension. Runs on whatever thread the window uses.
+// Previews of found files: the picture decoded from the file's bytes, a
+// temporary copy of movies, camera-raw and layered-image files rendered by
+// the thumbnail service, or the icon of the file's extension. Runs on
+// whatever thread the window uses.
 #include <stdlib.h>
 #include <unistd.h>
 
