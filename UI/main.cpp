@@ -4,6 +4,7 @@
 #include "AppWiring.h"
 #include "MyNSApplication.h"
 #include "SearcherRegistry.h"
+#include "ThumbnailService.h"
 #include "WidgetMap.h"
 #include "ZRAppDelegate.h"
 #include "ZRRootResultsAdapter.h"
@@ -28,6 +29,8 @@ int main(int argc, char** argv)
     ApplyApplicationTitle();
     PreventSleep();
     InstallWidgetMapFromEnvironment();
+    // Pictures whose plugin is missing show their icon; the log says which.
+    ThumbnailService::CheckImagePlugins();
 
     ZRAppDelegate delegate;
     InstallResultsWindow(&delegate);

@@ -38,5 +38,5 @@ if(TARGET vantrel_ui_results AND EXISTS ${CMAKE_CURRENT_LIST_DIR}/topview-app.cm
     ${CMAKE_CURRENT_LIST_DIR}/main.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ZRRootResultsAdapter.cpp)
   target_link_libraries(vantrel-data-recovery PRIVATE vantrel_ui_root_app vantrel_ui_wiring vantrel_ui_results vantrel_ui_app
-                        vantrel_ui_widget_map vantrel_register_all)
+                        vantrel_ui_widget_map vantrel_register_all vantrel_ui_thumbnails)
 endif()

@@ -61,7 +61,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 # The shared libraries the programs link (Qt 6, zlib, libchardet, tinyxml,
 # libudev, curl) are found by dpkg-shlibdeps; what is loaded or run at run
 # time is named here: pkexec asks for the rights, the Qt platform plugins
-# reach the display.
+# reach the display, the Qt image plugins read TIFF, WebP and the other
+# pictures that thumbnails are made of.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "pkexec | policykit-1, qt6-qpa-plugins")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "pkexec | policykit-1, qt6-qpa-plugins, qt6-image-formats-plugins")
 include(CPack)

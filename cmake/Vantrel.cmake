@@ -20,7 +20,8 @@ set(VANTREL_FIXTURE_TESTS
   fatlib_tests fatlib_cli_tests fatsearch_tests fatsearch_cli_tests fatsearch_deep_tests fatsearch_deep_cli_tests
   hfs_tests hfs_cli_tests ntfslib_tests ntfssearch_tests ntfs_cli_tests tree_builder_cli_tests
   raw_jpeg_tests raw_docs_tests
-  ui_coverflow_tests ui_wiring_e2e_tests ui_results_tests ui_popups_e2e_tests ui_wiring2_tests)
+  ui_coverflow_tests ui_wiring_e2e_tests ui_results_tests ui_popups_e2e_tests ui_wiring2_tests
+  thumbnail_tests)
 
 function(vantrel_add_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})

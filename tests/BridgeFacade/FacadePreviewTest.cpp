@@ -76,6 +76,24 @@ TEST_F(FacadePreview, RawFilesShowTheirEmbeddedPicture)
     EXPECT_EQ(raw.size(), QSize(192, 96));
 }
 
+TEST_F(FacadePreview, MoviesRawPhotosAndLayeredPicturesShowTheirOwnPicture)
+{
+    // A frame of the movie (the test pattern's blue bar at 3/8 to 4/8 of
+    // the width), the raw photo's sensor data and the layered picture's
+    // composite, each fitted into 192 x 192.
+    const QImage movie = Preview("Clip.mp4");
+    ASSERT_EQ(movie.size(), QSize(192, 144));
+    const QColor bar(movie.pixel(84, 58));
+    EXPECT_GT(bar.blue(), 180);
+    EXPECT_LT(bar.red(), 80);
+    const QImage raw = Preview("Photo.dng");
+    ASSERT_EQ(raw.size(), QSize(192, 128));
+    EXPECT_NE(raw.pixel(96, 2), raw.pixel(96, 64));
+    const QImage layered = Preview("Layers.psd");
+    ASSERT_EQ(layered.size(), QSize(192, 96));
+    EXPECT_NE(layered.pixel(96, 2), layered.pixel(96, 48));
+}
+
 TEST_F(FacadePreview, EverythingElseGetsTheIcon)
 {
     for (const char* name : {"Broken.jpg", "Empty.jpg", "README", "Movie.mp4"})

@@ -230,14 +230,16 @@ public:
     static QImage getImageForType(const QString& extension);
 
     // ---- previews (any thread) -----------------------------------------------------
-    // A preview of the item's file: the embedded preview of camera-raw and
-    // layered-image files, the decoded picture for pictures up to 100 MiB,
-    // else the icon of the file's extension; null when none can be made.
+    // A preview of the item's file: a frame of a movie, the picture of a
+    // camera-raw or layered-image file, the decoded picture for pictures up
+    // to 100 MiB, else the icon of the file's extension; null when none can
+    // be made.
     static QImage GetNSImageByNode(OpNodeData* item);
     static QImage GetNSImageByFildNodeNSNumber(FileNodeValue fileNode);
     static QImage GetNSImageByFildNode(IFileNode* node);
-    // A thumbnail (at most 192 x 192) of a file on this machine; null when
-    // it cannot be rendered.
+    // A thumbnail (at most 192 x 192) of a file on this machine through the
+    // thumbnail service, else the largest JPEG picture embedded in it; null
+    // when it cannot be rendered.
     static QImage getVideoThumbFromPath(const QString& path);
 };
 

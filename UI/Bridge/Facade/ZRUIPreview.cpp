@@ -1,6 +1,7 @@
-// Previews of found files: the picture decoded from the file's bytes, the
-// embedded preview of camera-raw and layered-image files, or the icon of the
-// file's extension. Runs on whatever thread the window uses.
+// Previews of found files: the picture decoded from the file's bytes, a
+// temporary copy of movies, camera-raw and layered-image files rendered by
+// the thumbnail service, or the icon of the file's extension. Runs on
+// whatever thread the window uses.
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -26,6 +27,7 @@
 #include "IFileNode.h"
 #include "IRecovery.h"
 #include "Log.h"
+#include "ThumbnailService.h"
 #include "ZRUIController.h"
 #include "ZRUIOperation.h"
 #include "ZRUIRecovery.h"
@@ -101,14 +103,7 @@ QImage ScaledThumbnail(QImage image)
     return image;
 }
 
-QImage DecodeBytes(const QByteArray& bytes)
-{
-    QBuffer buffer;
-    buffer.setData(bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    return reader.read();
-}
+QImage DecodeBytes(const QByteArray& bytes) { return ThumbnailService::PictureFromBytes(bytes, nullptr, QSize()); }
 
 // The largest JPEG picture embedded in data (raw camera files and layered
 // images carry their previews that way).
@@ -338,14 +333,14 @@ QImage ZRUIController::GetNSImageByFildNode(IFileNode* node)
 
 QImage ZRUIController::getVideoThumbFromPath(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QImage();
-    QImageReader reader(&file);
-    QImage image = reader.read();
+    QImage image = ThumbnailService::Thumbnail(path, QSize(kThumbnailSide, kThumbnailSide));
     if (!HasSize(image)) {
-        file.seek(0);
-        image = LargestEmbeddedJpeg(file.read(kMaxPictureBytes));
+        // No decoder reads the file: a picture embedded in it (a damaged
+        // raw or layered file often still holds its JPEG preview).
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return QImage();
+        image = ScaledThumbnail(LargestEmbeddedJpeg(file.read(kMaxPictureBytes)));
     }
-    return ScaledThumbnail(image);
+    return image;
 }

@@ -52,6 +52,8 @@ protected:
             rowOf[OpNodeData::fileNodeName(window.files[i])] = i;
         ASSERT_TRUE(rowOf.count("Sunset.jpg"));
         ASSERT_TRUE(rowOf.count("Badge.png"));
+        ASSERT_TRUE(rowOf.count("Clip.mp4"));
+        ASSERT_TRUE(rowOf.count("Photo.dng"));
     }
     void TearDown() override
     {
@@ -81,6 +83,9 @@ TEST_F(CoverFlowOnScan, TheCoverFlowNamesEveryFileAndShowsThePicturesPreviews)
         EXPECT_EQ(flow.photoAt(row)->imageUID(), name);
     EXPECT_EQ(flow.photoAt(rowOf["Sunset.jpg"])->imageRepresentation().size(), QSize(120, 80));
     EXPECT_EQ(flow.photoAt(rowOf["Badge.png"])->imageRepresentation().size(), QSize(50, 30));
+    // A movie frame and a raw photo, through the thumbnail service.
+    EXPECT_EQ(flow.photoAt(rowOf["Clip.mp4"])->imageRepresentation().size(), QSize(192, 144));
+    EXPECT_EQ(flow.photoAt(rowOf["Photo.dng"])->imageRepresentation().size(), QSize(192, 128));
     EXPECT_EQ(flow.flowView()->shownItem(static_cast<qint64>(rowOf["Sunset.jpg"]))->imageRepresentation().size(),
               QSize(120, 80));
 }
@@ -107,6 +112,10 @@ TEST_F(CoverFlowOnScan, GridTilesShowThumbnailsAndTheirCheckBoxesFollowTheScan)
     EXPECT_EQ(sunset->itemImage().size(), QSize(120, 80));
     ASSERT_NE(tileOf("Badge.png"), nullptr);
     EXPECT_EQ(tileOf("Badge.png")->itemImage().size(), QSize(50, 30));
+    ASSERT_NE(tileOf("Clip.mp4"), nullptr);
+    EXPECT_EQ(tileOf("Clip.mp4")->itemImage().size(), QSize(192, 144));
+    ASSERT_NE(tileOf("Photo.dng"), nullptr);
+    EXPECT_EQ(tileOf("Photo.dng")->itemImage().size(), QSize(192, 128));
 
     // The tile's check box reaches the engine's node through the window.
     const FileNodeValue file = window.files[rowOf["Sunset.jpg"]];
