@@ -4,7 +4,7 @@
 # checks both from the files written here.
 set(VANTREL_UI_FOLDERS
   UI launcher
-  tests/UI tests/Bridge tests/BridgeFacade tests/BridgeOutline tests/BridgeUtil tests/launcher)
+  tests/UI tests/Bridge tests/BridgeFacade tests/BridgeOutline tests/BridgeUtil tests/Thumbnails tests/launcher)
 
 function(_vantrel_targets_below dir out)
   get_property(found DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
