@@ -9,6 +9,8 @@
 
 #include <unordered_set>
 
+#include "BundleResources.h"
+
 // ---------------------------------------------------------------------------
 // Columns
 
@@ -280,6 +282,16 @@ void ZRTableHeaderView::paintSection(QPainter* painter, const QRect& rect, int l
         cell->highlight(true, *painter, QRectF(rect), self);
     else
         cell->drawWithFrame(*painter, QRectF(rect), self);
+    // The column's sort indicator, when it has one, at the section's right
+    // end over the title's background.
+    const QString indicator = m_tableView->tableColumns()[static_cast<size_t>(logicalIndex)]->indicatorImage();
+    if (!indicator.isEmpty()) {
+        const QPixmap image = Bundle::ImageNamed(indicator);
+        if (!image.isNull() && rect.width() > image.width() + 4) {
+            const QPoint at(rect.right() - 5 - image.width(), rect.center().y() - image.height() / 2);
+            painter->drawPixmap(at, image);
+        }
+    }
 }
 
 void ZRTableHeaderView::mousePressEvent(QMouseEvent* event)

@@ -216,7 +216,7 @@ void ZRPopupWindow::buildPopupTitleBar(bool trailingBlank)
         font.setPixelSize(13);
         label->setFont(font);
         QPalette palette = label->palette();
-        palette.setColor(QPalette::WindowText, QColor(80, 84, 102));
+        palette.setColor(QPalette::WindowText, TCWindowTitleTextColor());
         label->setPalette(palette);
         label->setAlignment(Qt::AlignCenter);
         const QString title = Bundle::LocalizedString(QStringLiteral("WINDOW_TOP_TITLE"));
