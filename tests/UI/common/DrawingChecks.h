@@ -7,8 +7,10 @@
 #include <QColor>
 #include <QDir>
 #include <QImage>
+#include <QLabel>
 #include <QRect>
 #include <QString>
+#include <QStyle>
 #include <QWidget>
 
 #include <algorithm>
@@ -86,6 +88,14 @@ inline DrawnArea ExamineInWindow(const QImage& windowPicture, const QWidget* win
 {
     const QRect local = part.isNull() ? widget->rect() : part;
     return Examine(windowPicture, QRect(widget->mapTo(window, local.topLeft()), local.size()));
+}
+
+// Where a one-line label draws its text, in the label's coordinates.
+inline QRect TextRect(const QLabel* label)
+{
+    const QFontMetrics metrics = label->fontMetrics();
+    const QSize size(metrics.horizontalAdvance(label->text()), metrics.height());
+    return QStyle::alignedRect(label->layoutDirection(), label->alignment(), size, label->contentsRect());
 }
 
 // Keeps the picture as NAME.png in the folder VANTREL_TEST_SHOTS names.

@@ -1187,8 +1187,7 @@ TEST_F(ResultsDrawing, TitleImageAndTotalsLineStayWholeDownToTheMinimumSize)
         QLabel* line = window->selectFilesLabel;
         ASSERT_TRUE(Visible(line));
         const QString text = line->text();
-        const QSize textSize(line->fontMetrics().horizontalAdvance(text), line->fontMetrics().height());
-        const QRect drawn = QStyle::alignedRect(line->layoutDirection(), line->alignment(), textSize, line->contentsRect());
+        const QRect drawn = TextRect(line);
         const QRect inPanel(line->mapTo(window->subBox, drawn.topLeft()), drawn.size());
         EXPECT_TRUE(window->subBox->rect().contains(inPanel))
             << text.toStdString() << " drawn from " << inPanel.left() << " to " << inPanel.right() << " in a panel "

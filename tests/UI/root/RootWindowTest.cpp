@@ -333,7 +333,7 @@ TEST_F(RootWindow, PagesDrawReadableTitlesCaptionsAndBoxes)
         QImage picture = shot("file-type-page");
         ASSERT_NE(root.titleLabel(), nullptr);
         EXPECT_FALSE(root.titleLabel()->text().trimmed().isEmpty());
-        const DrawnArea title = in(picture, root.titleLabel());
+        const DrawnArea title = ExamineInWindow(picture, w, root.titleLabel(), TextRect(root.titleLabel()));
         EXPECT_GE(title.contrast, 4.5) << "window title: " << title;
         const DrawnArea start = in(picture, types->startScanButton()->textField());
         // Captions on picture buttons are large text: 3 to 1 reads.
