@@ -105,7 +105,7 @@ ZRLinkLabel::ZRLinkLabel(QWidget* parent) : QLabel(parent)
 void ZRLinkLabel::setLinkText(const QString& text)
 {
     m_linkText = text;
-    setText(QStringLiteral("<span style=\"color:#185aa6; text-decoration:underline; font-size:12px\">%1</span>")
+    setText(QStringLiteral("<span style=\"color:#6ea8f0; text-decoration:underline; font-size:12px\">%1</span>")
                 .arg(text.toHtmlEscaped()));
 }
 
