@@ -2,6 +2,7 @@
 
 #include <QAbstractItemDelegate>
 #include <QAbstractItemModel>
+#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPaintEvent>
@@ -540,6 +541,16 @@ void ZRTableView::deselectAll() { selectionModel()->clearSelection(); }
 void ZRTableView::setSelectionHighlightStyle(SelectionHighlightStyle style)
 {
     m_highlightStyle = style;
+    // Without a highlight the view's own row drawing marks the selection;
+    // the indentation and disclosure area before a row's cells, which the
+    // style fills with the highlight colour, stays clear as well.
+    QPalette colours = palette();
+    const QBrush highlight = style == SelectionHighlightStyleNone
+                                 ? QBrush(Qt::transparent)
+                                 : (parentWidget() ? parentWidget()->palette() : QGuiApplication::palette()).highlight();
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        colours.setBrush(group, QPalette::Highlight, highlight);
+    setPalette(colours);
     viewport()->update();
 }
 

@@ -368,6 +368,17 @@ TEST_F(RootWindow, PagesDrawReadableTitlesCaptionsAndBoxes)
         const int name = list->columnWithIdentifier("Name");
         const QRect drives(header->sectionViewportPosition(name) + 2, 3, 60, header->height() - 6);
         EXPECT_GE(Examine(picture, QRect(header->viewport()->mapTo(w, drives.topLeft()), drives.size())).contrast, 4.5);
+
+        // The picked volume's row is marked in one colour across, also in
+        // the indentation before its name.
+        const int picked = list->selectedRow();
+        ASSERT_GE(picked, 0);
+        const QRect row = list->rectOfRow(picked);
+        const QPoint rowLeft = list->viewport()->mapTo(w, row.topLeft());
+        const int nameStart = header->sectionViewportPosition(name);
+        const QColor indent = picture.pixelColor(rowLeft + QPoint(nameStart + 4, row.height() / 2));
+        const QColor size = picture.pixelColor(rowLeft + QPoint(header->sectionViewportPosition(list->columnWithIdentifier("Size")) - 6, row.height() / 2));
+        EXPECT_EQ(indent, size) << "indentation " << indent.name().toStdString() << ", row " << size.name().toStdString();
     }
     Bundle::SetResourcePath(oldPath);
 }
