@@ -2,12 +2,15 @@
 
 #include <QAbstractItemDelegate>
 #include <QAbstractItemModel>
+#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPaintEvent>
 #include <QScrollBar>
 
 #include <unordered_set>
+
+#include "BundleResources.h"
 
 // ---------------------------------------------------------------------------
 // Columns
@@ -280,6 +283,16 @@ void ZRTableHeaderView::paintSection(QPainter* painter, const QRect& rect, int l
         cell->highlight(true, *painter, QRectF(rect), self);
     else
         cell->drawWithFrame(*painter, QRectF(rect), self);
+    // The column's sort indicator, when it has one, at the section's right
+    // end over the title's background.
+    const QString indicator = m_tableView->tableColumns()[static_cast<size_t>(logicalIndex)]->indicatorImage();
+    if (!indicator.isEmpty()) {
+        const QPixmap image = Bundle::ImageNamed(indicator);
+        if (!image.isNull() && rect.width() > image.width() + 4) {
+            const QPoint at(rect.right() - 5 - image.width(), rect.center().y() - image.height() / 2);
+            painter->drawPixmap(at, image);
+        }
+    }
 }
 
 void ZRTableHeaderView::mousePressEvent(QMouseEvent* event)
@@ -528,6 +541,16 @@ void ZRTableView::deselectAll() { selectionModel()->clearSelection(); }
 void ZRTableView::setSelectionHighlightStyle(SelectionHighlightStyle style)
 {
     m_highlightStyle = style;
+    // Without a highlight the view's own row drawing marks the selection;
+    // the indentation and disclosure area before a row's cells, which the
+    // style fills with the highlight colour, stays clear as well.
+    QPalette colours = palette();
+    const QBrush highlight = style == SelectionHighlightStyleNone
+                                 ? QBrush(Qt::transparent)
+                                 : (parentWidget() ? parentWidget()->palette() : QGuiApplication::palette()).highlight();
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        colours.setBrush(group, QPalette::Highlight, highlight);
+    setPalette(colours);
     viewport()->update();
 }
 

@@ -9,6 +9,8 @@
 #include <QSplitter>
 #include <QToolButton>
 
+#include <algorithm>
+
 #include "BridgeUtil.h"
 #include "BundleResources.h"
 #include "MAAttachedWindow.h"
@@ -181,7 +183,12 @@ void ZRDeletailWindowController::windowDidResize()
         return;
     ZRRelayout(titleBarView);
     const int T = titleBarView->width();
-    ZRSetFrame(titleImage, T / 2 - 118, 81, 15, 15);
+    // The title image keeps a point below the window's top edge, in front of
+    // the progress panel's top rim.
+    constexpr int kTitleImageSide = 15;
+    const int top = std::min(81, titleBarView->height() - kTitleImageSide - 1);
+    ZRSetFrame(titleImage, T / 2 - 118, top, kTitleImageSide, kTitleImageSide);
+    titleImage->raise();
 
     double percent = 0;
     uint64_t found = 0;
@@ -208,6 +215,25 @@ void ZRDeletailWindowController::windowDidResize()
         attachedWindow = nullptr;
         attachPopView();
     }
+}
+
+QSize ZRDeletailWindowController::minimumWindowSize() const
+{
+    constexpr int kBaseWidth = 1000;  // the width the title bar is laid out for
+    constexpr int kNarrowest = 800;   // the title-bar groups keep apart
+    constexpr int kMinimumHeight = 480;
+    if (!selectFilesLabel)
+        return QSize(kBaseWidth, kMinimumHeight);
+    const QFontMetrics metrics = selectFilesLabel->fontMetrics();
+    int text = 0;
+    for (const char* key : {"PAGE_FOUR_SELECT_FILES", "PAGE_FOUR_ALL_FILES_SIZE"})
+        text = std::max(text, metrics.horizontalAdvance(ZRLocalizedFormat(key, {"1023.99 GB", "9999999"})));
+    // At the base width the centred line's frame spans 40 to 420 of the
+    // panel, which the recover button has narrowed to 350; frame and panel
+    // grow with the window by the same extra width. The line is whole while
+    // its right end stays in the panel: 230 + extra / 2 + text / 2 <= 350 +
+    // extra, that is extra >= text - 240 (a few points to spare).
+    return QSize(std::max(kNarrowest, kBaseWidth + text + 8 - 240), kMinimumHeight);
 }
 
 int ZRDeletailWindowController::splitViewConstrainMinCoordinate(int dividerIndex) const

@@ -12,6 +12,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTimer>
@@ -53,6 +54,27 @@ QVBoxLayout* Column(QWidget* container)
     return column;
 }
 
+// A tree tab: its title centred over its picture (the active tab's box,
+// the recessed look of the other time tab), stretched to the tab. The
+// picture stays whatever has the focus or the mouse.
+class ZRTreeTab : public QToolButton {
+public:
+    using QToolButton::QToolButton;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        const QPixmap picture = Bundle::ImageNamed(property("tabImage").toString());
+        if (!picture.isNull())
+            painter.drawPixmap(rect(), picture);
+        painter.setFont(font());
+        painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::ButtonText));
+        const QRect inside = rect().adjusted(2, 0, -2, 0);
+        painter.drawText(inside, Qt::AlignCenter, fontMetrics().elidedText(text(), Qt::ElideRight, inside.width()));
+    }
+};
+
 constexpr int kWindowWidth = 1000;
 constexpr int kWindowHeight = 640;
 constexpr int kTitleBarHeight = 90;
@@ -91,6 +113,8 @@ ZRDeletailWindowController::ZRDeletailWindowController(ZRDeletailBridge* bridge,
     modifyButton->setText(localized("PAGE_FOUR_SELECT_TYPE_BUTTON_MODIFYTIME"));
     for (QAbstractButton* tab : {pathButton, typeButton, timeButton, creatButton, modifyButton})
         setButtonTitleColor(tab, QColor(174, 184, 222));
+    // The window opens on the path tree: its tab wears the active box.
+    setTabImages(kTreePath);
     m_bSave = 0;
     m_shuttingDown = 0;
     m_flowSelectedIndex = 0;
@@ -109,6 +133,7 @@ ZRDeletailWindowController::ZRDeletailWindowController(ZRDeletailBridge* bridge,
     m_isPause = 0;
     m_isImport = 0;
     buildDetailViewWindowTitleBar();
+    aWindow->setMinimumSize(minimumWindowSize());
     listViewTableHeaderView();
     changeCoverViewTableHeaderView();
     m_allDiskArr.clear();
@@ -198,10 +223,12 @@ void ZRDeletailWindowController::buildWindow()
     left->setSpacing(0);
     auto* tabs = new QHBoxLayout;
     auto makeTab = [&](QAbstractButton*& field, const char* name) {
-        auto* b = new QToolButton(splistLeftView);
+        auto* b = new ZRTreeTab(splistLeftView);
         b->setObjectName(name);
         b->setAutoRaise(true);
         b->setToolButtonStyle(Qt::ToolButtonTextOnly);
+        b->setFocusPolicy(Qt::NoFocus);
+        b->setMinimumHeight(24);
         field = b;
     };
     makeTab(pathButton, "pathButton");

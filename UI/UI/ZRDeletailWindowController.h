@@ -116,6 +116,10 @@ public:
     void buildDetailViewWindowTitleBar();
     void createExportButton(int flag);
     void windowDidResize();
+    // The smallest window at which the totals line of a large result (ten
+    // million files less one, a four-digit size) still reads whole beside the
+    // recover button.
+    QSize minimumWindowSize() const;
     void showRecoveryButton();
     void showNoValueNote();
     void changeNoValue(bool hasValues);

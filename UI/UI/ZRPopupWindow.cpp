@@ -113,7 +113,7 @@ ZRLinkLabel::ZRLinkLabel(QWidget* parent) : QLabel(parent)
 void ZRLinkLabel::setLinkText(const QString& text)
 {
     m_linkText = text;
-    setText(QStringLiteral("<span style=\"color:#185aa6; text-decoration:underline; font-size:12px\">%1</span>")
+    setText(QStringLiteral("<span style=\"color:#6ea8f0; text-decoration:underline; font-size:12px\">%1</span>")
                 .arg(text.toHtmlEscaped()));
 }
 
@@ -254,7 +254,7 @@ void ZRPopupWindow::buildPopupTitleBar(bool trailingBlank)
         font.setPixelSize(13);
         label->setFont(font);
         QPalette palette = label->palette();
-        palette.setColor(QPalette::WindowText, QColor(80, 84, 102));
+        palette.setColor(QPalette::WindowText, TCWindowTitleTextColor());
         label->setPalette(palette);
         label->setAlignment(Qt::AlignCenter);
         const QString title = Bundle::LocalizedString(QStringLiteral("WINDOW_TOP_TITLE"));

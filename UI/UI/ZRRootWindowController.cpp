@@ -82,6 +82,8 @@ const ZRRootWindowHooks& ZRRootWindowController::hooks() { return Hooks(); }
 ZRRootWindowController::ZRRootWindowController(QObject* parent) : QObject(parent)
 {
     aWindow = new TCImageWindow(QRect(0, 0, kRootWidth, kRootHeight));
+    // The pages are laid out for this size; the window grows, never shrinks.
+    aWindow->setMinimumSize(aWindow->size());
     aWindow->setDelegate(this);
     awakeFromNib();
     windowDidLoad();

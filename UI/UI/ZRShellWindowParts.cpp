@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include "BundleResources.h"
+#include "TCImageWindow.h"
 
 QLabel* MakeWindowTitleLabel(QWidget* titleBar)
 {
@@ -17,7 +18,7 @@ QLabel* MakeWindowTitleLabel(QWidget* titleBar)
     font.setPixelSize(13);
     label->setFont(font);
     QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, QColor(80, 84, 102));
+    palette.setColor(QPalette::WindowText, TCWindowTitleTextColor());
     label->setPalette(palette);
     label->setAlignment(Qt::AlignCenter);
     label->setText(Bundle::LocalizedString(QStringLiteral("WINDOW_TOP_TITLE")));

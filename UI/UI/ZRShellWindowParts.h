@@ -9,7 +9,7 @@ class QPropertyAnimation;
 class QWidget;
 
 // The centred window title across the title bar: (0, 3, bar width, 17),
-// 13-pixel system font, text colour (80, 84, 102), localised
+// 13-pixel system font, the window title colour, localised
 // "WINDOW_TOP_TITLE"; mouse presses pass through to the bar (it drags).
 QLabel* MakeWindowTitleLabel(QWidget* titleBar);
 // Animates the window's opacity from where it is to opacity.

@@ -171,7 +171,7 @@ std::map<std::string, IFileNode*> FilesByName()
     return files;
 }
 
-std::set<std::string> NamesOf(const NodeList& nodes)
+std::set<std::string> NamesOf(const GroupFiles& nodes)
 {
     std::set<std::string> names;
     for (IFileNode* node : nodes)

@@ -6,6 +6,7 @@
 
 #include <list>
 #include <map>
+#include <vector>
 
 #include "BridgeLocks.h"
 #include "EngineTypes.h"
@@ -21,8 +22,12 @@ class IStorageDevice;
 struct CCollectedVolumeDeviceInfoStruct;
 
 using NodeList = std::list<IFileNode*>;
-using TimeMap = std::map<int, std::map<int, NodeList>>;
-using TypeMap = std::map<int, NodeList>;
+// The found files of one type group or one month, in the order found. A
+// result holds a million of them: copies of the maps (which the getters
+// hand out) are one block per group, not one allocation per file.
+using GroupFiles = std::vector<IFileNode*>;
+using TimeMap = std::map<int, std::map<int, GroupFiles>>;
+using TypeMap = std::map<int, GroupFiles>;
 
 namespace ZRUIScanError {
 // No device, the operation busy, or no recovery filter.

@@ -21,6 +21,7 @@
 
 #include <functional>
 #include <list>
+#include <vector>
 
 #include "DiskVolumeNodeData.h"
 #include "OpNodeData.h"
@@ -225,7 +226,7 @@ public:
     static void RefreshTypeTreeState(OpNodeData* item);
     // Recomputes every year and month group below the given time roots.
     static void RefreshTimeTreeState(OpNodeArray* roots);
-    static void setNodeState(OpNodeData* item, const std::list<IFileNode*>& witchVector);
+    static void setNodeState(OpNodeData* item, const std::vector<IFileNode*>& witchVector);
     // The icon of a file extension from the type tree's icon cache.
     static QImage getImageForType(const QString& extension);
 

@@ -34,7 +34,7 @@ long long ZRUIController::GetNodeChildrenCnt(OpNodeData* item) { return ZRUIOutl
 long long ZRUIController::GetTimeNodeChildrenCnt(OpNodeData* item) { return ZRUIOutline::GetTimeNodeChildrenCnt(item); }
 void ZRUIController::RefreshTypeTreeState(OpNodeData* item) { ZRUIOutline::RefreshTypeTreeState(item); }
 void ZRUIController::RefreshTimeTreeState(OpNodeArray* roots) { ZRUIOutline::RefreshTimeTreeState(roots); }
-void ZRUIController::setNodeState(OpNodeData* item, const std::list<IFileNode*>& witchVector)
+void ZRUIController::setNodeState(OpNodeData* item, const std::vector<IFileNode*>& witchVector)
 {
     ZRUIOutline::setNodeState(item, witchVector);
 }

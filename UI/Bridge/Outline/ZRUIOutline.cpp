@@ -282,8 +282,8 @@ void ZRUIOutline::RefreshTimeTreeState(const OpNodeArray* roots)
                 if (!monthItem)
                     continue;
                 const int viewType = monthItem->type();
-                static const std::list<IFileNode*> s_none;
-                const std::list<IFileNode*>* list = &s_none;
+                static const GroupFiles s_none;
+                const GroupFiles* list = &s_none;
                 if (viewType == OPNODE_TYPE_CREATE_TIME || viewType == OPNODE_TYPE_MODIFY_TIME) {
                     auto known = maps.find(viewType);
                     if (known == maps.end())
@@ -308,7 +308,7 @@ void ZRUIOutline::RefreshTimeTreeState(const OpNodeArray* roots)
     }
 }
 
-void ZRUIOutline::setNodeState(OpNodeData* item, const std::list<IFileNode*>& witchVector)
+void ZRUIOutline::setNodeState(OpNodeData* item, const std::vector<IFileNode*>& witchVector)
 {
     if (!item)
         return;

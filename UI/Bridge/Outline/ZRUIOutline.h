@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <list>
+#include <vector>
 
 #include "OpNodeData.h"
 
@@ -54,7 +55,7 @@ public:
     static void RefreshTimeTreeState(const OpNodeArray* roots);
     // A month item's check box from the shown files of list: all checked 2,
     // none 0, else 1; the groups above follow.
-    static void setNodeState(OpNodeData* item, const std::list<IFileNode*>& witchVector);
+    static void setNodeState(OpNodeData* item, const std::vector<IFileNode*>& witchVector);
     // ZRTypeMgr::getImageForType.
     static QString getImageForType(const QString& extension);
 

@@ -48,6 +48,9 @@ void TCImageButton::setTextWithName(const QString& text, const QRect& frame)
     // so the picture shows through round the text.
     label->setBackgroundRole(QPalette::Button);
     label->setAutoFillBackground(false);
+    // The caption's colour (white, grey when disabled) is its text colour,
+    // not the button text colour that the background role would pick.
+    label->setForegroundRole(QPalette::WindowText);
     QFont font = label->font();
     font.setPixelSize(kLabelFontPixelSize);
     label->setFont(font);
@@ -75,10 +78,15 @@ void TCImageButton::setLabelColour(const QColor& colour)
     if (!m_textField)
         return;
     QPalette palette = m_textField->palette();
-    if (palette.color(QPalette::WindowText) == colour)
+    bool changed = false;
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        if (palette.color(group, QPalette::WindowText) != colour) {
+            palette.setColor(group, QPalette::WindowText, colour);
+            changed = true;
+        }
+    }
+    if (!changed)
         return;
-    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
-        palette.setColor(group, QPalette::WindowText, colour);
     m_textField->setPalette(palette);
 }
 

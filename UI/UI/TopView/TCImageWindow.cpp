@@ -189,6 +189,39 @@ void TCStandardWindowButton::leaveEvent(QEvent* event)
 
 // ---------------------------------------------------------------- window
 
+QPalette TCWindowPalette()
+{
+    QPalette palette;
+    const QColor ground(28, 31, 35);
+    const QColor text(196, 206, 232);
+    const QColor muted(110, 116, 134);
+    palette.setColor(QPalette::Window, ground);
+    palette.setColor(QPalette::WindowText, text);
+    palette.setColor(QPalette::Base, QColor(32, 36, 39));
+    palette.setColor(QPalette::AlternateBase, QColor(37, 41, 45));
+    palette.setColor(QPalette::Text, text);
+    palette.setColor(QPalette::Button, QColor(52, 60, 84));
+    palette.setColor(QPalette::ButtonText, text);
+    palette.setColor(QPalette::BrightText, Qt::white);
+    palette.setColor(QPalette::Light, QColor(98, 108, 138));
+    palette.setColor(QPalette::Midlight, QColor(70, 78, 102));
+    palette.setColor(QPalette::Mid, QColor(52, 60, 84));
+    palette.setColor(QPalette::Dark, QColor(20, 22, 30));
+    palette.setColor(QPalette::Shadow, Qt::black);
+    palette.setColor(QPalette::Highlight, QColor(52, 120, 214));
+    palette.setColor(QPalette::HighlightedText, Qt::white);
+    palette.setColor(QPalette::Link, QColor(120, 170, 240));
+    palette.setColor(QPalette::LinkVisited, QColor(160, 140, 230));
+    palette.setColor(QPalette::ToolTipBase, QColor(44, 50, 68));
+    palette.setColor(QPalette::ToolTipText, text);
+    palette.setColor(QPalette::PlaceholderText, muted);
+    for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+        palette.setColor(QPalette::Disabled, role, muted);
+    return palette;
+}
+
+QColor TCWindowTitleTextColor() { return QColor(160, 170, 211); }
+
 TCImageWindow::TCImageWindow(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint)
 {
     setUp(QRect(0, 0, 640, 480));
@@ -212,6 +245,7 @@ qreal TCImageWindow::defaultTrafficLightSeparation() { return Metrics().defaultS
 void TCImageWindow::setUp(const QRect& frame)
 {
     setGeometry(frame);
+    setPalette(TCWindowPalette());
     m_showsBaselineSeparator = true;
     m_centerTrafficLightButtons = true;
     m_titleBarHeight = m_cachedTitleBarHeight = minimumTitleBarHeight();

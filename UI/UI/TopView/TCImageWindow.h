@@ -13,6 +13,7 @@
 #include <QAbstractButton>
 #include <QColor>
 #include <QPainterPath>
+#include <QPalette>
 #include <QPointF>
 #include <QPointer>
 #include <QRect>
@@ -35,6 +36,14 @@ enum NSWindowButton {
     NSWindowZoomButton = 2,
     NSWindowFullScreenButton = 7,
 };
+
+// The colours every window of the application draws its own widgets with:
+// a dark ground with light text, the tone of the pictures and of the strip.
+// Each window starts with it; widgets that set their own colours keep them.
+QPalette TCWindowPalette();
+// The text colour of a window's centred title over the strip or the pop-up
+// header; it stands out from both.
+QColor TCWindowTitleTextColor();
 
 // A text shadow of the title (offset in points, y upwards as drawn: a
 // negative y puts the shadow below the text).

@@ -1,8 +1,10 @@
+#include <QCoreApplication>
 #include <QLabel>
 #include <QPushButton>
 
 #include <gtest/gtest.h>
 
+#include "DrawingChecks.h"
 #include "PopupTestSupport.h"
 #include "ZRScanEndSaveWindowController.h"
 #include "ZRScanNotEndSaveWindowController.h"
@@ -33,7 +35,13 @@ TEST(RecoveryEndWindows, FinishedWindowShowsTheFolderAsALinkThatOpensIt)
     EXPECT_EQ(c.savePathLabel()->toolTip(), QStringLiteral("/home/u/Recovered <1>"));
     // The folder name is shown escaped inside the coloured, underlined link.
     EXPECT_TRUE(c.savePathLabel()->text().contains(QStringLiteral("Recovered &lt;1&gt;")));
-    EXPECT_TRUE(c.savePathLabel()->text().contains(QStringLiteral("#185aa6")));
+    EXPECT_TRUE(c.savePathLabel()->text().contains(QStringLiteral("#6ea8f0")));
+    // The link reads on the window's ground.
+    QWidget* w = c.window();
+    w->show();
+    QCoreApplication::processEvents();
+    const DrawnArea link = ExamineInWindow(w->grab().toImage(), w, c.savePathLabel());
+    EXPECT_GE(link.contrast, 4.5) << link;
     EXPECT_TRUE(c.savePathLabel()->text().contains(QStringLiteral("underline")));
 
     c.jumpToSavePath();

@@ -51,7 +51,7 @@ TEST(RecoveryProgressWindow, LoadsWithItsTextsAndThePopupTitleBar)
     ASSERT_NE(c.aTitleLabel(), nullptr);
     EXPECT_EQ(c.aTitleLabel()->text(), QStringLiteral("WINDOW_TOP_TITLE "));
     EXPECT_EQ(c.aTitleLabel()->geometry(), QRect(0, 3, w->width(), 17));
-    EXPECT_EQ(c.aTitleLabel()->palette().color(QPalette::WindowText), QColor(80, 84, 102));
+    EXPECT_EQ(c.aTitleLabel()->palette().color(QPalette::WindowText), TCWindowTitleTextColor());
     QLabel* header = c.titleBarView()->findChild<QLabel*>(QStringLiteral("pop_header_bg"));
     ASSERT_NE(header, nullptr);
     EXPECT_EQ(header->geometry(), QRect(0, 0, w->width(), 22));

@@ -5,14 +5,17 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QSplitter>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 
 #include "DiskVolumeNodeData.h"
+#include "DrawingChecks.h"
 #include "MAAttachedWindow.h"
 #include "TCImageButton.h"
 #include "ZRShowScanProgressWindowController.h"
@@ -33,9 +36,11 @@ public:
 
 class ResultsWindow : public ::testing::Test {
 protected:
+    // The texts (and pictures) the window is made with.
+    virtual void UseResources() { UseResultsTestResources(); }
     void SetUp() override
     {
-        UseResultsTestResources();
+        UseResources();
         // Path tree: VOL/ with a.jpg, b.mp3, c.txt and docs/ holding d.pdf.
         vol = Make("VOL", 0, 0, true);
         docs = Make("docs", 0, 0, true);
@@ -1020,3 +1025,214 @@ TEST_F(ResultsRecovery, ARecoveryEndedBeforeItsFirstNotificationGetsNoProgressWi
 }
 
 }  // namespace
+
+// ---- what the window draws ----------------------------------------------------
+// Rendered checks on the window's own widgets with the shipped pictures and
+// texts: the ground and the ink of what shows, not the widgets' state.
+
+namespace {
+
+class ResultsDrawing : public ResultsWindow {
+protected:
+    void UseResources() override
+    {
+        Bundle::SetResourcePath(QStringLiteral(VANTREL_SOURCE_RESOURCES));
+        Bundle::SetLanguage("en");
+    }
+    // A scan that ends with the given totals, in the shown window.
+    void ShowResult(uint64_t totalSize = 7400, uint64_t totalCount = 4)
+    {
+        window->showWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window->window()));
+        StartScan();
+        EndScan();
+        bridge.totalSize = totalSize;
+        bridge.totalCount = totalCount;
+        window->setFoundAllFiles();
+        QCoreApplication::processEvents();
+    }
+    QImage Shot(const char* name)
+    {
+        QCoreApplication::processEvents();
+        QImage picture = window->window()->grab().toImage();
+        KeepShot(picture, name);
+        return picture;
+    }
+    DrawnArea In(const QImage& picture, const QWidget* widget, const QRect& part = QRect())
+    {
+        return ExamineInWindow(picture, window->window(), widget, part);
+    }
+    // The last few points of a list header's section, where a sort
+    // indicator goes.
+    QRect IndicatorPlace(CustomTableView* list, const char* column)
+    {
+        ZRTableHeaderView* header = list->headerView();
+        const int index = list->columnWithIdentifier(QString::fromLatin1(column));
+        const int right = header->sectionViewportPosition(index) + header->sectionSize(index);
+        const QRect place(right - 18, 3, 16, header->height() - 6);
+        return QRect(header->viewport()->mapTo(window->window(), place.topLeft()), place.size());
+    }
+    void ClickTreeRow(OpNodeData* item)
+    {
+        const int row = window->outlineView->rowForItem(item);
+        ASSERT_GE(row, 0);
+        const QRect rect = window->outlineView->rectOfRow(row);
+        QTest::mouseClick(window->outlineView->viewport(), Qt::LeftButton, {}, QPoint(rect.right() - 20, rect.center().y()));
+        QCoreApplication::processEvents();
+    }
+};
+
+constexpr double kReadable = 4.5;
+
+}  // namespace
+
+// Each tree's tab wears the active box while its tree shows, also after a
+// click into the tree took the focus; every tab title reads on its ground,
+// and of the two time tabs the chosen one stands out from the other.
+TEST_F(ResultsDrawing, TreeTabsShowWhichTreeIsActive)
+{
+    ShowResult();
+    struct Case {
+        const char* name;
+        void (ZRDeletailWindowController::*open)();
+        QAbstractButton* ZRDeletailWindowController::*active;
+    };
+    const Case cases[] = {
+        {"path", &ZRDeletailWindowController::pathButtonClick, &ZRDeletailWindowController::pathButton},
+        {"type", &ZRDeletailWindowController::typeButtonClick, &ZRDeletailWindowController::typeButton},
+        {"time", &ZRDeletailWindowController::timeButtonClick, &ZRDeletailWindowController::timeButton},
+        {"path-again", &ZRDeletailWindowController::pathButtonClick, &ZRDeletailWindowController::pathButton},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        (window.get()->*c.open)();
+        for (bool clicked : {false, true}) {
+            SCOPED_TRACE(clicked ? "after a click into the tree" : "as opened");
+            if (clicked) {
+                // The first node of the tree (the time trees are empty here:
+                // a click into the empty tree).
+                CustemOutlineView* tree = window->outlineView->isVisible() ? window->outlineView : window->timeOutlineView;
+                if (tree->numberOfRows() > 0)
+                    ClickTreeRow(window->outlineViewChildOfItem(0, nullptr));
+                else
+                    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, QPoint(20, 20));
+            }
+            const QImage picture = Shot((std::string("tabs-") + c.name + (clicked ? "-clicked" : "")).c_str());
+            QAbstractButton* active = window.get()->*c.active;
+            const DrawnArea shown = In(picture, active);
+            EXPECT_GE(shown.contrast, kReadable) << shown;
+            for (QAbstractButton* tab : {window->pathButton, window->typeButton, window->timeButton}) {
+                if (tab == active)
+                    continue;
+                const DrawnArea other = In(picture, tab);
+                EXPECT_GE(other.contrast, kReadable) << tab->objectName().toStdString() << ": " << other;
+                EXPECT_GE(ContrastRatio(shown.ground, other.ground), 1.3)
+                    << "the active tab's box stands out from " << tab->objectName().toStdString();
+            }
+        }
+    }
+
+    // The time tree's own tabs: both titles read; the chosen one is white.
+    for (bool modified : {false, true}) {
+        SCOPED_TRACE(modified ? "modified" : "created");
+        modified ? window->modifyTimeButtonClick() : window->timeButtonClick();
+        const QImage picture = Shot(modified ? "time-tabs-modified" : "time-tabs-created");
+        QAbstractButton* chosen = modified ? window->modifyButton : window->creatButton;
+        QAbstractButton* other = modified ? window->creatButton : window->modifyButton;
+        const DrawnArea chosenArea = In(picture, chosen), otherArea = In(picture, other);
+        EXPECT_GE(chosenArea.contrast, kReadable) << chosenArea;
+        EXPECT_GE(otherArea.contrast, kReadable) << otherArea;
+        EXPECT_EQ(chosenArea.ink, QColor(Qt::white)) << chosenArea;
+        EXPECT_GT(Luminance(chosenArea.ink), Luminance(otherArea.ink));
+    }
+}
+
+// A sort click puts the direction's indicator on the clicked column's
+// header, the other direction draws the other indicator, and choosing a tree
+// node takes it away.
+TEST_F(ResultsDrawing, SortedColumnHeaderShowsItsIndicator)
+{
+    ShowResult();
+    const DrawnArea unsorted = Examine(Shot("header-unsorted"), IndicatorPlace(window->tableView, "Size"));
+    EXPECT_EQ(unsorted.inked, 0) << unsorted;
+
+    QImage pictures[2];
+    for (int click = 0; click < 2; ++click) {
+        SCOPED_TRACE(click == 0 ? "descending" : "ascending");
+        window->tableViewDidClickTableColumn("Size");
+        const QImage picture = Shot(click == 0 ? "header-descending" : "header-ascending");
+        const QRect place = IndicatorPlace(window->tableView, "Size");
+        const DrawnArea shown = Examine(picture, place);
+        EXPECT_GE(shown.contrast, 3.0) << shown;
+        EXPECT_GT(shown.inked, 10) << shown;
+        pictures[click] = picture.copy(place);
+        // No other column carries one.
+        EXPECT_EQ(Examine(picture, IndicatorPlace(window->tableView, "Path")).inked, 0);
+    }
+    EXPECT_NE(pictures[0], pictures[1]) << "both directions draw the same indicator";
+
+    ClickTreeRow(volItem.get());
+    const DrawnArea cleared = Examine(Shot("header-after-node"), IndicatorPlace(window->tableView, "Size"));
+    EXPECT_EQ(cleared.inked, 0) << cleared;
+}
+
+// At every width down to the smallest the window allows, the title image
+// lies whole inside the title bar and shows, and the totals line of a large
+// result reads whole inside the progress panel, clear of its edges.
+TEST_F(ResultsDrawing, TitleImageAndTotalsLineStayWholeDownToTheMinimumSize)
+{
+    ShowResult(1099500000000ull, 9999999);  // "1023.99 GB in 9999999 files"
+    window->showRecoveryButton();
+    QWidget* w = window->window();
+    const QSize minimum = w->minimumSize();
+    ASSERT_GT(minimum.width(), 0);
+    ASSERT_GT(minimum.height(), 0);
+    w->resize(minimum - QSize(200, 200));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w->size(), minimum) << "the window goes below its minimum size";
+    EXPECT_TRUE(window->selectFilesLabel->text().contains("9999999")) << window->selectFilesLabel->text().toStdString();
+
+    for (int width : {minimum.width(), 1000, 1400}) {
+        SCOPED_TRACE(width);
+        w->resize(std::max(width, minimum.width()), 640);
+        QCoreApplication::processEvents();
+        window->windowDidResize();
+        const QImage picture = Shot(("title-bar-" + std::to_string(width)).c_str());
+
+        EXPECT_TRUE(window->titleBarView->rect().contains(window->titleImage->geometry()))
+            << "title image at " << window->titleImage->geometry().y() << " of a bar "
+            << window->titleBarView->height() << " high";
+        const DrawnArea logo = In(picture, window->titleImage);
+        EXPECT_GT(logo.inked, 20) << logo;
+
+        QLabel* line = window->selectFilesLabel;
+        ASSERT_TRUE(Visible(line));
+        const QString text = line->text();
+        const QRect drawn = TextRect(line);
+        const QRect inPanel(line->mapTo(window->subBox, drawn.topLeft()), drawn.size());
+        EXPECT_TRUE(window->subBox->rect().contains(inPanel))
+            << text.toStdString() << " drawn from " << inPanel.left() << " to " << inPanel.right() << " in a panel "
+            << window->subBox->width() << " wide";
+        const DrawnArea totals = Examine(picture, QRect(line->mapTo(w, drawn.topLeft()), drawn.size()));
+        EXPECT_GE(totals.contrast, kReadable) << totals;
+    }
+}
+
+// The deep-scan offer's text reads light on the pop-over's dark ground and
+// every line of it shows.
+TEST_F(ResultsDrawing, DeepScanOfferTextReadsWhole)
+{
+    ShowResult();
+    ASSERT_NE(window->attachedWindow, nullptr);
+    QLabel* text = window->attachedWindow->findChild<QLabel*>();
+    ASSERT_NE(text, nullptr);
+    EXPECT_FALSE(text->text().trimmed().isEmpty());
+    EXPECT_LE(text->heightForWidth(text->width()), text->height()) << text->text().toStdString();
+    EXPECT_TRUE(text->parentWidget()->rect().contains(text->geometry()));
+    QCoreApplication::processEvents();
+    const QImage picture = window->attachedWindow->grab().toImage();
+    KeepShot(picture, "deep-scan-offer");
+    const DrawnArea shown =
+        Examine(picture, QRect(text->mapTo(window->attachedWindow, QPoint()), text->size()));
+    EXPECT_GE(shown.contrast, kReadable) << shown;
+}

@@ -5,12 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include "BundleResources.h"
+#include "DrawingChecks.h"
 #include "FakeRootEngine.h"
 #include "NotificationCenter.h"
 #include "TCImageButton.h"
 #include "TypeButton.h"
 #include "ZRCustomOutlineView.h"
 #include "ZRRootWindowController.h"
+#include "ZRSelectDiskViewController.h"
+#include "ZRSelectTypeViewController.h"
 
 namespace {
 
@@ -298,4 +302,83 @@ TEST_F(RootWindow, QuitFadesTheWindowOutBeforeAgreeing)
     QTest::qWait(400);  // faded out: the window closes
     EXPECT_FALSE(root.window()->isVisible());
     EXPECT_TRUE(root.applicationShouldTerminate());
+}
+
+// ---- what the window draws ----------------------------------------------------
+// With the shipped pictures and texts, rendered in the window as shown: the
+// title reads on the strip, every caption on its button, an unchecked kind
+// box shows as an empty box on the page (its rim stands out, its inside is
+// of the page's tone), and the disk list's narrow mark column has no title.
+TEST_F(RootWindow, PagesDrawReadableTitlesCaptionsAndBoxes)
+{
+    const QString oldPath = Bundle::ResourcePath();
+    Bundle::SetResourcePath(QStringLiteral(VANTREL_SOURCE_RESOURCES));
+    Bundle::SetLanguage("en");
+    engine.disks = {{"D", 1000000, {{"V", 400000}, {"W", 500000}}}, {"E", 2000000, {{"X", 1999999}}}};
+    {
+        ZRRootWindowController root;
+        TCImageWindow* w = root.window();
+        w->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
+        auto shot = [&](const char* name) {
+            QCoreApplication::processEvents();
+            QImage picture = w->grab().toImage();
+            KeepShot(picture, name);
+            return picture;
+        };
+        auto in = [&](const QImage& picture, const QWidget* widget) { return ExamineInWindow(picture, w, widget); };
+
+        ZRSelectTypeViewController* types = root.selectTypeVC();
+        types->selectButtonClick(types->picTypeButton());  // pictures unchecked
+        QImage picture = shot("file-type-page");
+        ASSERT_NE(root.titleLabel(), nullptr);
+        EXPECT_FALSE(root.titleLabel()->text().trimmed().isEmpty());
+        const DrawnArea title = ExamineInWindow(picture, w, root.titleLabel(), TextRect(root.titleLabel()));
+        EXPECT_GE(title.contrast, 4.5) << "window title: " << title;
+        const DrawnArea start = in(picture, types->startScanButton()->textField());
+        // Captions on picture buttons are large text: 3 to 1 reads.
+        EXPECT_GE(start.contrast, 3.0) << "start caption: " << start;
+
+        // The page's ground beside the kinds, and the two boxes on it.
+        const QColor page = picture.pixelColor(w->width() / 2, w->height() - 30);
+        const DrawnArea unchecked = in(picture, types->picTypeButton()->checkBox());
+        const DrawnArea checked = in(picture, types->docTypeButton()->checkBox());
+        EXPECT_GE(ContrastRatio(unchecked.ink, page), 2.5) << "unchecked box rim on the page: " << unchecked;
+        const QLabel* box = types->picTypeButton()->checkBox();
+        const QColor inside = picture.pixelColor(box->mapTo(w, box->rect().center()));
+        EXPECT_LE(ContrastRatio(inside, page), 1.5)
+            << "unchecked box filled " << inside.name().toStdString() << " on a page " << page.name().toStdString();
+        EXPECT_GE(ContrastRatio(checked.ink, checked.ground), 3.0) << "checked box: " << checked;
+
+        continueToDevices(root);
+        ZRSelectDiskViewController* disks = root.selectDiskVC();
+        ASSERT_NE(disks, nullptr);
+        picture = shot("disk-page");
+        for (TCImageButton* button : {disks->backButton(), disks->scanButton()}) {
+            const DrawnArea caption = in(picture, button->textField());
+            EXPECT_GE(caption.contrast, 3.0) << button->textField()->text().toStdString() << ": " << caption;
+        }
+        ZRCustomOutlineView* list = disks->outlineView();
+        ZRTableHeaderView* header = list->headerView();
+        const int select = list->columnWithIdentifier("select");
+        const QRect mark(header->sectionViewportPosition(select) + 2, 3, header->sectionSize(select) - 4,
+                         header->height() - 6);
+        const DrawnArea markTitle = Examine(picture, QRect(header->viewport()->mapTo(w, mark.topLeft()), mark.size()));
+        EXPECT_EQ(markTitle.inked, 0) << "the mark column's header: " << markTitle;
+        const int name = list->columnWithIdentifier("Name");
+        const QRect drives(header->sectionViewportPosition(name) + 2, 3, 60, header->height() - 6);
+        EXPECT_GE(Examine(picture, QRect(header->viewport()->mapTo(w, drives.topLeft()), drives.size())).contrast, 4.5);
+
+        // The picked volume's row is marked in one colour across, also in
+        // the indentation before its name.
+        const int picked = list->selectedRow();
+        ASSERT_GE(picked, 0);
+        const QRect row = list->rectOfRow(picked);
+        const QPoint rowLeft = list->viewport()->mapTo(w, row.topLeft());
+        const int nameStart = header->sectionViewportPosition(name);
+        const QColor indent = picture.pixelColor(rowLeft + QPoint(nameStart + 4, row.height() / 2));
+        const QColor size = picture.pixelColor(rowLeft + QPoint(header->sectionViewportPosition(list->columnWithIdentifier("Size")) - 6, row.height() / 2));
+        EXPECT_EQ(indent, size) << "indentation " << indent.name().toStdString() << ", row " << size.name().toStdString();
+    }
+    Bundle::SetResourcePath(oldPath);
 }
