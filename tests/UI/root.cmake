@@ -25,6 +25,7 @@ vantrel_add_ui_test(ui_root_app_tests
 if(TARGET vantrel-data-recovery)
   add_test(NAME ui_root_program_single_copy
            COMMAND sh ${CMAKE_CURRENT_LIST_DIR}/root/single_copy.sh $<TARGET_FILE:vantrel-data-recovery>)
+  set_tests_properties(ui_root_program_single_copy PROPERTIES SKIP_RETURN_CODE 77 RUN_SERIAL TRUE)
 endif()
 
 if(TARGET vantrel_ui_results)
