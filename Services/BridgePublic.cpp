@@ -153,9 +153,8 @@ bool ZRCPPPublic::IsAppRunning()
             continue;
         if (std::strtol(name, nullptr, 10) == self)
             continue;
-        char path[64];
-        std::snprintf(path, sizeof(path), "/proc/%s/comm", name);
-        int fd = open(path, O_RDONLY | O_CLOEXEC);
+        const std::string path = std::string("/proc/") + name + "/comm";
+        int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0)
             continue;  // the process ended meanwhile
         char comm[32] = {};
