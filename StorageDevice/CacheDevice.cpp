@@ -203,6 +203,14 @@ int CStorageDeviceWithCache::ReadSector(void* buffer, long long first, long long
     return 1;
 }
 
+const uint8_t* CStorageDeviceWithCache::ViewSectors(long long first, long long count)
+{
+    if (m_s64CurBlock < 0 || !m_bCurBlockRead || !m_pCurBlock || first < m_s64CurFirst || count <= 0 ||
+        count > m_s64CurCount - (first - m_s64CurFirst))
+        return nullptr;
+    return m_pCurBlock.get() + static_cast<size_t>(first - m_s64CurFirst) * m_dwSectorSize;
+}
+
 void CStorageDeviceWithCache::EndCache()
 {
     {

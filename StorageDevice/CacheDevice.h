@@ -13,9 +13,10 @@
 #include <thread>
 #include <vector>
 
+#include "IBlockView.h"
 #include "IStorageDevice.h"
 
-class CStorageDeviceWithCache : public IStorageDevice {
+class CStorageDeviceWithCache : public IStorageDevice, public IBlockView {
 public:
     // The source is not owned and must outlive the cache.
     explicit CStorageDeviceWithCache(IStorageDevice* source);
@@ -26,6 +27,8 @@ public:
     int Open(char* path) override;
     int Close() override;
     int ReadSector(void* buffer, long long first, long long count) override;
+    // In the current block, when the source gave it.
+    const uint8_t* ViewSectors(long long first, long long count) override;
     unsigned int GetSectorSize() override;
     long long GetTotalSectors() override;
     int IOCtl(unsigned long long, void*) override { return 0; }
