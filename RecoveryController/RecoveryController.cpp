@@ -318,7 +318,10 @@ ResultCode CCompleteRecoveryController::StartDataRecovery(IStorageDevice* device
     const unsigned int blockSize = DeepScanBlockSectors(device->GetSectorSize());
     m_pCacheDevice = std::make_unique<CStorageDeviceWithCache>(device);
     m_pCacheDevice->SetBlockSize(blockSize);
-    m_pCacheDevice->BeginCache();
+    // A restored result reads the device itself, on this thread: a reader
+    // thread would read the whole device for nothing, at the same time.
+    if (!m_pRestoreSource)
+        m_pCacheDevice->BeginCache();
 
     // Each searcher of a parallel scan reads through a device of its own
     // that shows the block it is at.
