@@ -402,11 +402,11 @@ void CNTFSSearchController::AnalyzeNTFSDBRSector(long long sector, const uint8_t
 void CNTFSSearchController::AnalyzeNTFSFileRecordSector(long long sector, const uint8_t* buffer,
                                                         unsigned int available)
 {
-    uint8_t record[kFileRecordBytes] = {};
     if (m_s64PendingFileSector >= 0) {
         const long long pending = m_s64PendingFileSector;
         m_s64PendingFileSector = -1;
         if (sector == pending + 1) {
+            uint8_t record[kFileRecordBytes] = {};
             std::memcpy(record, m_u8PendingFile, kUnit);
             std::memcpy(record + kUnit, buffer, kUnit);
             AnalyzeFileRecord(pending, record);
@@ -422,6 +422,8 @@ void CNTFSSearchController::AnalyzeNTFSFileRecordSector(long long sector, const 
         AnalyzeFileRecord(sector, buffer);
         return;
     }
+    // A record cut short by the device's end, zero-filled after it.
+    uint8_t record[kFileRecordBytes] = {};
     std::memcpy(record, buffer, available);
     AnalyzeFileRecord(sector, record);
 }
