@@ -2,8 +2,10 @@
 // order, under their folders into one tree per searcher type, and hands the
 // nodes that reach a tree's root to the found-node sink in batches.
 //
-// Threading: the builder takes no lock. Every call, and every call it makes
-// into the sink, happens on the scan's worker thread. Nodes the builder owns
+// Threading: the builder takes no lock. Its calls, and the calls it makes
+// into the sink, come one at a time: from the scan's worker thread, or from
+// the searchers' workers of a parallel deep scan, whose controller lets one
+// call in at a time. Nodes the builder owns
 // must not be changed from another thread while a scan runs; the user
 // interface makes its check and show changes under the same lock it holds
 // inside its ShowNodes.

@@ -64,6 +64,7 @@ bool CEFDTAnalyze::Analyze(const void* buffer, size_t length, long long sector)
             break;
         }
         ++m_working.dwEntriesSinceFile;
+        m_bWorkingClear = false;
     }
     return result;
 }

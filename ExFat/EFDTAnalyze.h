@@ -25,7 +25,13 @@ public:
     bool Analyze(const void* buffer, size_t length, long long sector);
     // Drops the set being assembled (a set never crosses into another
     // directory).
-    void ClearEntrySet() { m_working = WorkingSet(); }
+    void ClearEntrySet()
+    {
+        if (m_bWorkingClear)
+            return;
+        m_working = WorkingSet();
+        m_bWorkingClear = true;
+    }
     // Whether a name entry with characters a name cannot hold only drops
     // its own entry set (a known directory's walk) instead of ending the
     // parse (the default: bytes being judged as a directory).
@@ -50,6 +56,7 @@ private:
     void FinishSet();
 
     WorkingSet m_working;
+    bool m_bWorkingClear = true;  // m_working is as a new one: clearing it again changes nothing
     std::list<_tagFileBaseInfo> m_listFiles;
     ExFatEntryLimits m_limits;
     CUtf16NameConverter m_converter;

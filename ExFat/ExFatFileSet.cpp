@@ -109,9 +109,31 @@ void CFDTPreAnaylze::Clear()
     ResetCurrent();
 }
 
+bool CFDTPreAnaylze::IsDirectoryEntryType(uint8_t type)
+{
+    switch (type) {
+    case EXFAT_ENTRY_FILE:
+    case EXFAT_ENTRY_FILE_DELETED:
+    case EXFAT_ENTRY_STREAM:
+    case EXFAT_ENTRY_STREAM_DELETED:
+    case EXFAT_ENTRY_NAME:
+    case EXFAT_ENTRY_NAME_DELETED:
+    case EXFAT_ENTRY_LABEL:
+    case EXFAT_ENTRY_NO_LABEL:
+    case EXFAT_ENTRY_BITMAP:
+    case EXFAT_ENTRY_UPCASE:
+        return true;
+    default:
+        return false;
+    }
+}
+
 void CFDTPreAnaylze::ResetCurrent()
 {
-    m_pCurrent = std::make_unique<CFileSet>();
+    if (!m_bCurrentFresh || !m_pCurrent) {
+        m_pCurrent = std::make_unique<CFileSet>();
+        m_bCurrentFresh = true;
+    }
     m_analyze.ClearEntrySet();
     m_analyze.GetFileList().clear();
 }
@@ -134,6 +156,7 @@ std::unique_ptr<CFileSet> CFDTPreAnaylze::GetFileSet()
         return nullptr;
     m_pCurrent->CalculateClusterSize(m_dwSectorShift);
     std::unique_ptr<CFileSet> out = std::move(m_pCurrent);
+    m_bCurrentFresh = false;
     ResetCurrent();
     return out;
 }
@@ -158,10 +181,15 @@ bool CFDTPreAnaylze::Analyze(long long s, const uint8_t* sector, size_t availabl
     const size_t sectorBytes = size_t{1} << m_dwSectorShift;
     if (!sector || available < sectorBytes)
         return true;
+    // Most sectors are no directory: a first entry of no type a set holds
+    // ends the sector at once, and a new set stays as it is.
+    if (m_bCurrentFresh && !IsDirectoryEntryType(sector[0]))
+        return true;
     // A set is one run of consecutive sectors: a set kept without files
     // does not reach over a gap to the next directory sector.
     if (!m_pCurrent->IsEmpty() && s != m_pCurrent->EndSector())
         ResetCurrent();
+    m_bCurrentFresh = false;  // the walk below changes the set
 
     CFileSet& set = *m_pCurrent;
     const bool fresh = set.IsEmpty();

@@ -118,6 +118,8 @@ private:
 
     // Clears the current set and the entry set being assembled.
     void ResetCurrent();
+    // The entry types the sector walk below takes; any other ends a sector.
+    static bool IsDirectoryEntryType(uint8_t type);
     // Parses one entry through the entry-set assembler; false when its
     // plausibility test fails. Records it completes join the current set.
     bool Feed(const uint8_t* entry, long long sector);
@@ -137,6 +139,9 @@ private:
     static void KeepBounded(Map& map);
 
     unsigned long long m_u64DeviceSectors = 0;
+    // m_pCurrent is a new set, nothing is being assembled and no record
+    // waits: resetting changes nothing.
+    bool m_bCurrentFresh = true;
     unsigned int m_dwClusterShift = 25;
     unsigned int m_dwSectorShift = 9;
     unsigned int m_dwEntriesPerSector = 16;

@@ -1,5 +1,7 @@
 #include "FATCompleteSearcher.h"
 
+#include "IBlockView.h"
+
 #include <algorithm>
 #include <iterator>
 #include <new>
@@ -8,6 +10,7 @@
 #include "FATDBR.h"
 #include "FATFolderAnalyser.h"
 #include "FATTable.h"
+#include "IBlockView.h"
 #include "FATTreeLabel.h"
 #include "FATTableAnalyser.h"
 #include "ITreeBuilder.h"
@@ -93,6 +96,7 @@ int CFATCompleteFSearcher::GetSearchedPartitionInfo(CSearchedPartitionInfo** lis
 int CFATCompleteFSearcher::SetDevice(IStorageDevice* device)
 {
     m_pDevice = device;
+    m_pView = dynamic_cast<IBlockView*>(device);
     if (device)
         m_dwSectorSize = device->GetSectorSize();
     return 1;
@@ -163,6 +167,14 @@ int CFATCompleteFSearcher::AnalyzeBlock(long long firstSector, long long sectorC
     if (firstSector >= end)
         return 1;
 
+    CFATFolderAnalyser folders(sectorSize);
+    // A cached block is looked at where it lies.
+    if (const uint8_t* view = m_pView ? m_pView->ViewSectors(firstSector, end - firstSector) : nullptr) {
+        for (long long s = firstSector; s < end; ++s)
+            AnalyzeSector(view + static_cast<size_t>(s - firstSector) * sectorSize, s, folders);
+        return 1;
+    }
+
     const long long runSectors = std::max<long long>(1, static_cast<long long>(kReadRunBytes / sectorSize));
     if (m_vecReadBuffer.size() < static_cast<size_t>(runSectors) * sectorSize) {
         try {
@@ -174,7 +186,6 @@ int CFATCompleteFSearcher::AnalyzeBlock(long long firstSector, long long sectorC
     uint8_t* const buffer = m_vecReadBuffer.data();
     VANTREL_ASSERT(buffer != NULL);
 
-    CFATFolderAnalyser folders(sectorSize);
     for (long long run = firstSector; run < end; run += runSectors) {
         const long long count = std::min(runSectors, end - run);
         if (m_pDevice->ReadSector(buffer, run, count)) {

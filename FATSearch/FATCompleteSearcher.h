@@ -18,6 +18,7 @@
 #include "ISearcher.h"
 
 class CTempFATDBR;
+class IBlockView;
 class CFATFolderAnalyser;
 
 // What a candidate takes from a boot sector.
@@ -163,6 +164,7 @@ private:
 
     int m_iSectorsperBlock = -1;
     IStorageDevice* m_pDevice = nullptr;
+    IBlockView* m_pView = nullptr;  // the device, when it shows cached blocks in place
     IDirecotryTreeBuilder* m_pTreeBuilder = nullptr;
     PartitionList m_vecPartitions;  // owned
     IProgress* m_pProgress = nullptr;  // the walk reports to nobody

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "FindFileFromLogFile.h"
+#include "IBlockView.h"
 #include "ITreeBuilder.h"
 #include "IStorageDevice.h"
 #include "NTFSDBR.h"
@@ -244,6 +245,7 @@ int CNTFSSearchController::SetDevice(IStorageDevice* device)
     if (!device)
         return 0;
     m_pDevice = device;
+    m_pView = dynamic_cast<IBlockView*>(device);
     m_builder.SetDeviceSectors(device->GetTotalSectors());
     return 1;
 }
@@ -290,19 +292,33 @@ int CNTFSSearchController::AnalyzeBlock(long long firstSector, long long count)
     // and the joins below carry records over. A failed read leaves zeros,
     // never the previous block's bytes at this block's sectors.
     long long lookahead = std::clamp<long long>(m_pDevice->GetTotalSectors() - firstSector - count, 0, kLookahead);
-    if (!m_pDevice->ReadSector(m_vecBlock.data(), firstSector, count + lookahead)) {
+    // The structures are laid out in 512-byte units; on devices with larger
+    // sectors those units do not map to sectors, and nothing is looked for.
+    if (m_dwSectorSize != kUnit)
+        return 1;
+    // A cached block is looked at in place: only its last sectors are copied,
+    // with the sectors after it, for the tests that look past the block.
+    const uint8_t* block = m_pView ? m_pView->ViewSectors(firstSector, count) : nullptr;
+    long long inPlace = 0;  // sectors k < inPlace are looked at in the view
+    const uint8_t* tail = m_vecBlock.data();
+    if (block) {
+        inPlace = std::max<long long>(0, count - kLookahead - 1);
+        const size_t kept = static_cast<size_t>(count - inPlace) * kUnit;
+        std::memcpy(m_vecBlock.data(), block + static_cast<size_t>(inPlace) * kUnit, kept);
+        if (lookahead > 0 && !m_pDevice->ReadSector(m_vecBlock.data() + kept, firstSector + count, lookahead))
+            lookahead = 0;
+        std::memset(m_vecBlock.data() + kept + static_cast<size_t>(lookahead) * kUnit, 0,
+                    static_cast<size_t>(kLookahead - lookahead) * kUnit);
+    } else if (!m_pDevice->ReadSector(m_vecBlock.data(), firstSector, count + lookahead)) {
         lookahead = 0;
         std::memset(m_vecBlock.data(), 0, m_vecBlock.size());
         if (!m_pDevice->ReadSector(m_vecBlock.data(), firstSector, count))
             std::memset(m_vecBlock.data(), 0, m_vecBlock.size());
     }
-    // The structures are laid out in 512-byte units; on devices with larger
-    // sectors those units do not map to sectors, and nothing is looked for.
-    if (m_dwSectorSize != kUnit)
-        return 1;
     for (long long k = 0; k < count; ++k) {
         const long long sector = firstSector + k;
-        const uint8_t* buffer = m_vecBlock.data() + static_cast<size_t>(k) * kUnit;
+        const uint8_t* buffer = k < inPlace ? block + static_cast<size_t>(k) * kUnit
+                                            : tail + static_cast<size_t>(k - inPlace) * kUnit;
         const auto available = static_cast<unsigned int>(kUnit * std::min<long long>(count + lookahead - k, 16));
         if (CNTFSDBR::IsFullValidDBR(buffer))
             AnalyzeNTFSDBRSector(sector, buffer);
@@ -313,7 +329,7 @@ int CNTFSSearchController::AnalyzeBlock(long long firstSector, long long count)
         AnalyzeNTFSFileRecordSector(sector, buffer, available);
         m_pAttrDefAnalyzer->AnalyzeSectorBuffer(sector, buffer);
     }
-    m_pLogFileAnalyzer->AnalyzeRCRDRecord(m_vecBlock.data(), firstSector, count);
+    m_pLogFileAnalyzer->AnalyzeRCRDRecord(block ? block : m_vecBlock.data(), firstSector, count);
     return 1;
 }
 
@@ -386,11 +402,11 @@ void CNTFSSearchController::AnalyzeNTFSDBRSector(long long sector, const uint8_t
 void CNTFSSearchController::AnalyzeNTFSFileRecordSector(long long sector, const uint8_t* buffer,
                                                         unsigned int available)
 {
-    uint8_t record[kFileRecordBytes] = {};
     if (m_s64PendingFileSector >= 0) {
         const long long pending = m_s64PendingFileSector;
         m_s64PendingFileSector = -1;
         if (sector == pending + 1) {
+            uint8_t record[kFileRecordBytes] = {};
             std::memcpy(record, m_u8PendingFile, kUnit);
             std::memcpy(record + kUnit, buffer, kUnit);
             AnalyzeFileRecord(pending, record);
@@ -401,7 +417,14 @@ void CNTFSSearchController::AnalyzeNTFSFileRecordSector(long long sector, const 
         m_s64PendingFileSector = sector;
         return;
     }
-    std::memcpy(record, buffer, std::min(available, kFileRecordBytes));
+    // A whole record in the buffer is looked at where it lies.
+    if (available >= kFileRecordBytes) {
+        AnalyzeFileRecord(sector, buffer);
+        return;
+    }
+    // A record cut short by the device's end, zero-filled after it.
+    uint8_t record[kFileRecordBytes] = {};
+    std::memcpy(record, buffer, available);
     AnalyzeFileRecord(sector, record);
 }
 

@@ -14,6 +14,7 @@
 #include "NTFSSearchInfo.h"
 
 class CNTFSDBR;
+class IBlockView;
 class IDirecotryTreeBuilder;
 class IStorageDevice;
 
@@ -126,6 +127,7 @@ private:
     IDirecotryTreeBuilder* m_pTreeBuilder = nullptr;
     int m_iSectorsperBlock = 0;
     IStorageDevice* m_pDevice = nullptr;
+    IBlockView* m_pView = nullptr;  // the device, when it shows cached blocks in place
     unsigned int m_dwSectorSize = 512;
     std::vector<uint8_t> m_vecBlock;
     std::multiset<std::unique_ptr<CIndexRecordInfo>, CIndexRecordInfoThanbyParentMFTNumber> m_indexRecords;

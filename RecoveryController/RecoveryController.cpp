@@ -4,7 +4,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "DataRecovery.h"
 #include "DeviceInfo.h"
@@ -56,7 +61,82 @@ bool HasQuickSearcherSlot(enumFILE_SYSTEM_TYPE type)
     }
 }
 
+// The tree builder of a parallel scan: the searchers' workers call it one at
+// a time. Each searcher files into trees of its own type, so the order of
+// every tree's nodes is the order its searcher found them in.
+class CSerializedTreeBuilder final : public IDirecotryTreeBuilder {
+public:
+    explicit CSerializedTreeBuilder(IDirecotryTreeBuilder* builder) : m_pBuilder(builder) {}
+
+    int Initialize(const char* description, IDrirectoryTree* sink, IRecoveryFilter* filter) override
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_pBuilder->Initialize(description, sink, filter);
+    }
+    int AddNode(IFileNode* node, _tagSearcherType type) override
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_pBuilder->AddNode(node, type);
+    }
+    int AddSearcherInfo(_tagSearcherType type, long long rootId) override
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_pBuilder->AddSearcherInfo(type, rootId);
+    }
+    int FlashBuild(_tagSearcherType type) override
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_pBuilder->FlashBuild(type);
+    }
+    // The controller releases the builder itself.
+    void Release() override {}
+    int SetPartitonDevice(CSearchedPartitionInfo* partition, IStorageDevice* device) override
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_pBuilder->SetPartitonDevice(partition, device);
+    }
+    int SetSearcherVolumeName(_tagSearcherType type, const char* name) override
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_pBuilder->SetSearcherVolumeName(type, name);
+    }
+
+private:
+    IDirecotryTreeBuilder* m_pBuilder;
+    std::mutex m_lock;
+};
+
+// Blocks in flight in a parallel scan: the reader hands block b + 1 (and
+// b + 2) out while the searchers are at block b.
+constexpr long long kPipelineBlocks = 3;
+// How often the scan thread looks at the stop button and the progress
+// while it waits for the workers.
+constexpr std::chrono::milliseconds kStopPoll{10};
+
 }  // namespace
+
+namespace {
+std::atomic<unsigned int> g_defaultScanThreads{1};
+}
+
+void SetDefaultDeepScanThreads(unsigned int threads)
+{
+    g_defaultScanThreads = threads;
+}
+
+unsigned int DeepScanThreads()
+{
+    if (const char* text = std::getenv("VANTREL_SCAN_THREADS")) {
+        char* end = nullptr;
+        const long value = std::strtol(text, &end, 10);
+        if (end != text && *end == 0 && value >= 1 && value <= 64)
+            return static_cast<unsigned int>(value);
+    }
+    if (const unsigned int threads = g_defaultScanThreads.load())
+        return threads;
+    const unsigned int cores = std::thread::hardware_concurrency();
+    return cores ? cores : 1;
+}
 
 void SetTreeBuilderFactoryForTesting(TreeBuilderFactory factory)
 {
@@ -172,6 +252,8 @@ CCompleteRecoveryController::~CCompleteRecoveryController()
     m_pTreeBuilder = nullptr;
     for (_SEARCHER_INFO& info : m_vSearchers)
         delete info.pSearcher;
+    m_vBlockDevices.clear();
+    m_pSharedBuilder.reset();
     if (m_pCacheDevice)
         m_pCacheDevice->EndCache();
     m_pCacheDevice.reset();
@@ -236,12 +318,25 @@ ResultCode CCompleteRecoveryController::StartDataRecovery(IStorageDevice* device
     const unsigned int blockSize = DeepScanBlockSectors(device->GetSectorSize());
     m_pCacheDevice = std::make_unique<CStorageDeviceWithCache>(device);
     m_pCacheDevice->SetBlockSize(blockSize);
-    m_pCacheDevice->BeginCache();
+    // A restored result reads the device itself, on this thread: a reader
+    // thread would read the whole device for nothing, at the same time.
+    if (!m_pRestoreSource)
+        m_pCacheDevice->BeginCache();
 
-    for (_SEARCHER_INFO& info : m_vSearchers) {
-        info.pSearcher->SetDevice(m_pCacheDevice.get());
+    // Each searcher of a parallel scan reads through a device of its own
+    // that shows the block it is at.
+    const bool parallel = !m_pRestoreSource && WorkerThreads() > 1;
+    if (parallel) {
+        m_pSharedBuilder = std::make_unique<CSerializedTreeBuilder>(m_pTreeBuilder);
+        for (size_t i = 0; i < m_vSearchers.size(); ++i)
+            m_vBlockDevices.push_back(std::make_unique<CCachedBlockDevice>(m_pCacheDevice.get()));
+    }
+    for (size_t i = 0; i < m_vSearchers.size(); ++i) {
+        _SEARCHER_INFO& info = m_vSearchers[i];
+        info.pSearcher->SetDevice(parallel ? static_cast<IStorageDevice*>(m_vBlockDevices[i].get())
+                                           : m_pCacheDevice.get());
         info.pSearcher->SetBlockSize(static_cast<int>(blockSize));
-        info.pSearcher->SetDirecotryTreeBuilder(m_pTreeBuilder);
+        info.pSearcher->SetDirecotryTreeBuilder(parallel ? m_pSharedBuilder.get() : m_pTreeBuilder);
         info.pSearcher->SetBitmap(m_pBitmap.get());
         if (!m_pRestoreSource)
             info.pSearcher->PreparetoSearch();
@@ -287,6 +382,9 @@ ResultCode CCompleteRecoveryController::SearchData(long long first, long long la
     info.u64Total = static_cast<uint64_t>(lastBlock - firstBlock + 1);
     progress->UpdateProgress(&info);
 
+    if (!m_vBlockDevices.empty() && m_vBlockDevices.size() == m_vSearchers.size())
+        return SearchDataParallel(firstBlock, lastBlock, last, progress, WorkerThreads());
+
     info.dwState = PROGRESS_STATE_RUNNING;
     for (long long b = firstBlock; b <= lastBlock; ++b) {
         if (!progress->Continued())
@@ -305,6 +403,143 @@ ResultCode CCompleteRecoveryController::SearchData(long long first, long long la
         progress->UpdateProgress(&shown);
     }
     return 0;
+}
+
+unsigned int CCompleteRecoveryController::WorkerThreads() const
+{
+    const unsigned int wanted = m_dwThreads ? m_dwThreads : DeepScanThreads();
+    return static_cast<unsigned int>(std::min<size_t>(wanted, m_vSearchers.size()));
+}
+
+ResultCode CCompleteRecoveryController::SearchDataParallel(long long firstBlock, long long lastBlock, long long last,
+                                                           IProgress* progress, unsigned int threads)
+{
+    const long long n = DeepScanBlockSectors(m_pCacheDevice->GetSectorSize());
+    const size_t count = m_vSearchers.size();
+    const uint64_t total = static_cast<uint64_t>(lastBlock - firstBlock + 1);
+
+    // Shared with the workers, guarded by lock.
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<std::shared_ptr<const CCachedBlock>> slots(kPipelineBlocks);
+    long long published = firstBlock - 1;          // the last block handed out
+    std::vector<long long> done(count, firstBlock - 1);  // the last block each searcher finished
+    bool stop = false;
+
+    const auto lowest = [&](bool rawToo) {
+        long long low = lastBlock;
+        for (size_t i = 0; i < count; ++i)
+            if (rawToo || m_vSearchers[i].eType != SEARCHER_RAW)
+                low = std::min(low, done[i]);
+        return low;
+    };
+
+    // The RAW searcher consults what the others found up to its block, so it
+    // has a worker of its own and takes block b only once every other
+    // searcher finished it; the others share the remaining workers.
+    std::vector<std::vector<size_t>> plan;
+    std::vector<size_t> raw;
+    std::vector<size_t> others;
+    for (size_t i = 0; i < count; ++i)
+        (m_vSearchers[i].eType == SEARCHER_RAW ? raw : others).push_back(i);
+    const size_t otherWorkers = std::max<size_t>(1, std::min<size_t>(others.size(), threads - (raw.empty() ? 0 : 1)));
+    plan.resize(otherWorkers);
+    for (size_t k = 0; k < others.size(); ++k)
+        plan[k % otherWorkers].push_back(others[k]);
+    if (!raw.empty())
+        plan.push_back(raw);
+
+    const auto work = [&](const std::vector<size_t>& mine) {
+        for (long long b = firstBlock; b <= lastBlock; ++b) {
+            std::shared_ptr<const CCachedBlock> block;
+            {
+                std::unique_lock<std::mutex> guard(lock);
+                changed.wait(guard, [&] { return stop || published >= b; });
+                if (stop)
+                    return;
+                block = slots[static_cast<size_t>(b % kPipelineBlocks)];
+            }
+            const long long start = b * n;
+            const long long sectors = std::min(n, last - start + 1);
+            for (size_t i : mine) {
+                if (m_vSearchers[i].eType == SEARCHER_RAW) {
+                    std::unique_lock<std::mutex> guard(lock);
+                    changed.wait(guard, [&] { return stop || lowest(false) >= b; });
+                    if (stop)
+                        return;
+                }
+                m_vBlockDevices[i]->SetBlock(block);
+                m_vSearchers[i].pSearcher->AnalyzeBlock(start, sectors);
+                m_vBlockDevices[i]->SetBlock(nullptr);
+                std::lock_guard<std::mutex> guard(lock);
+                done[i] = b;
+                changed.notify_all();
+            }
+        }
+    };
+
+    std::vector<std::thread> workers;
+    workers.reserve(plan.size());
+    for (const std::vector<size_t>& mine : plan)
+        workers.emplace_back(work, std::cref(mine));
+
+    _PROGRESS_INFO info;
+    std::memset(&info, 0, sizeof(info));
+    info.u64Total = total;
+    info.dwState = PROGRESS_STATE_RUNNING;
+    uint64_t shownDone = 0;
+    // One report per finished block, as the loop on one thread gives them.
+    const auto report = [&](long long finished) {
+        const uint64_t blocks = std::min(static_cast<uint64_t>(finished - firstBlock + 1), total);
+        for (; shownDone < blocks; ++shownDone) {
+            // The loop accounts for 80 % of the scan; the searchers' ends follow.
+            _PROGRESS_INFO shown = info;
+            shown.u64Done = (shownDone + 1) * 4 / 5;
+            progress->UpdateProgress(&shown);
+        }
+    };
+    // Waits for cond, looking at the stop button and showing progress now
+    // and then; false when the scan was stopped.
+    const auto waitFor = [&](const auto& cond) {
+        for (;;) {
+            long long finished;
+            {
+                std::unique_lock<std::mutex> guard(lock);
+                if (changed.wait_for(guard, kStopPoll, [&] { return cond(); }))
+                    return true;
+                finished = lowest(true);
+            }
+            report(finished);
+            if (!progress->Continued())
+                return false;
+        }
+    };
+
+    bool stopped = false;
+    for (long long b = firstBlock; b <= lastBlock && !stopped; ++b) {
+        // The slot of block b is free once every searcher finished the block
+        // that was in it.
+        if (!waitFor([&] { return lowest(true) >= b - kPipelineBlocks; }) || !progress->Continued()) {
+            stopped = true;
+            break;
+        }
+        std::shared_ptr<const CCachedBlock> block = m_pCacheDevice->TakeBlock(b);
+        std::lock_guard<std::mutex> guard(lock);
+        slots[static_cast<size_t>(b % kPipelineBlocks)] = std::move(block);
+        published = b;
+        changed.notify_all();
+    }
+    if (!stopped)
+        stopped = !waitFor([&] { return lowest(true) >= lastBlock; });
+    if (stopped) {
+        std::lock_guard<std::mutex> guard(lock);
+        stop = true;
+        changed.notify_all();
+    }
+    for (std::thread& worker : workers)
+        worker.join();
+    report(lowest(true));
+    return 0;  // a stop is no error
 }
 
 IDataRecovery* CCompleteRecoveryController::GetDataRecovery(_tagSearcherType type) const

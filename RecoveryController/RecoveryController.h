@@ -41,6 +41,13 @@ void SetTreeBuilderFactoryForTesting(TreeBuilderFactory factory);
 // reports none, 8192 when a sector is larger than 4 MiB.
 unsigned int DeepScanBlockSectors(unsigned int sectorSize);
 
+// Worker threads of a deep scan: VANTREL_SCAN_THREADS when it is a number
+// from 1 to 64, else the default set below (1 unless a program sets it; 0
+// stands for the machine's cores). 1 runs every searcher on the scan thread,
+// one after the other.
+unsigned int DeepScanThreads();
+void SetDefaultDeepScanThreads(unsigned int threads);
+
 // What both kinds keep: the restore source, the tree builder (owned), the
 // recovery filter and the scanned device (neither owned).
 //
@@ -97,9 +104,22 @@ public:
     // The block loop over sectors [first, last] of the cache device.
     ResultCode SearchData(long long first, long long last, IProgress* progress);
 
+    // Worker threads for the next scan (0: DeepScanThreads()). Nodes, trees
+    // and saved results do not depend on it.
+    void SetScanThreads(unsigned int threads) { m_dwThreads = threads; }
+
 private:
     void CreateSearchers(IStorageDevice* device, IProgress* progress);
+    // The block loop with each searcher on a worker thread.
+    ResultCode SearchDataParallel(long long firstBlock, long long lastBlock, long long last, IProgress* progress,
+                                  unsigned int threads);
+    unsigned int WorkerThreads() const;
 
+    unsigned int m_dwThreads = 0;
+    // The builder the searchers of a parallel scan share, one call at a time.
+    std::unique_ptr<IDirecotryTreeBuilder> m_pSharedBuilder;
+    // What each searcher reads through in a parallel scan, by searcher.
+    std::vector<std::unique_ptr<CCachedBlockDevice>> m_vBlockDevices;
     std::vector<_SEARCHER_INFO> m_vSearchers;
     std::unique_ptr<CStorageDeviceWithCache> m_pCacheDevice;
     std::map<long long, unsigned int> m_mapFileSector;  // shared with the FAT and RAW searchers

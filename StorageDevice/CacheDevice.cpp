@@ -31,6 +31,31 @@ long long CStorageDeviceWithCache::GetTotalSectors()
     return m_pSource ? m_pSource->GetTotalSectors() : 0;
 }
 
+std::unique_ptr<uint8_t[]> CStorageDeviceWithCache::BufferPool::Take()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    if (vFree.empty())
+        return nullptr;
+    std::unique_ptr<uint8_t[]> buffer = std::move(vFree.back());
+    vFree.pop_back();
+    return buffer;
+}
+
+void CStorageDeviceWithCache::BufferPool::Give(std::unique_ptr<uint8_t[]> buffer, size_t bytes)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    // A buffer of the size before a change of block size is not kept.
+    if (buffer && bytes == nBytes)
+        vFree.push_back(std::move(buffer));
+}
+
+void CStorageDeviceWithCache::BufferPool::Reset(size_t bytes)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    vFree.clear();
+    nBytes = bytes;
+}
+
 std::unique_ptr<uint8_t[]> CStorageDeviceWithCache::NewBlockBuffer() const
 {
     return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[BlockBytes()]);
@@ -60,6 +85,7 @@ void CStorageDeviceWithCache::SetBlockSize(unsigned int sectors)
     m_dwBlockSize = sectors;
     m_s64CurBlock = -1;
     m_pCurBlock.reset();
+    m_pPool->Reset(BlockBytes());
     if (sectors == 0)
         return;
     m_pCurBlock = NewBlockBuffer();
@@ -100,11 +126,7 @@ void CStorageDeviceWithCache::ReaderMain()
         m_s64NextSector += count;
         --m_iReadRequests;
         m_s64InFlightFirst = first;
-        std::unique_ptr<uint8_t[]> data;
-        if (!m_vFreeBuffers.empty()) {
-            data = std::move(m_vFreeBuffers.back());
-            m_vFreeBuffers.pop_back();
-        }
+        std::unique_ptr<uint8_t[]> data = m_pPool->Take();
 
         // Read without the queue lock, so the scan thread can take queued
         // blocks while a slow read runs.
@@ -124,6 +146,38 @@ void CStorageDeviceWithCache::ReaderMain()
     m_cvBlockReady.notify_all();
 }
 
+bool CStorageDeviceWithCache::TakeQueuedLocked(std::unique_lock<std::mutex>& lock, long long want, QueuedBlock& out)
+{
+    for (;;) {
+        // Blocks before the wanted one are never asked for again in an
+        // ascending walk: drop them and let the reader replace them.
+        while (!m_queue.empty() && m_queue.front().s64First < want) {
+            m_pPool->Give(std::move(m_queue.front().pData), BlockBytes());
+            m_queue.pop_front();
+            ++m_iReadRequests;
+            m_cvReadMore.notify_one();
+        }
+        if (!m_queue.empty()) {
+            QueuedBlock& front = m_queue.front();
+            if (front.s64First != want)
+                return false;  // only later blocks are queued
+            out = std::move(front);
+            m_queue.pop_front();
+            ++m_iReadRequests;
+            m_cvReadMore.notify_one();
+            return true;
+        }
+        // Nothing queued: wait only when the reader is about to deliver
+        // exactly this block.
+        long long pending = m_s64InFlightFirst;
+        if (pending < 0 && m_iReadRequests > 0 && m_s64NextSector < m_s64SourceSectors)
+            pending = m_s64NextSector;
+        if (!m_bReaderActive || pending != want)
+            return false;
+        m_cvBlockReady.wait(lock, [this] { return !m_queue.empty() || !m_bReaderActive; });
+    }
+}
+
 int CStorageDeviceWithCache::SetCurCacheBlock(long long block)
 {
     if (!m_pSource || m_dwBlockSize == 0 || !m_pCurBlock || block < 0)
@@ -139,38 +193,15 @@ int CStorageDeviceWithCache::SetCurCacheBlock(long long block)
 
     {
         std::unique_lock<std::mutex> lock(m_lock);
-        for (;;) {
-            // Blocks before the wanted one are never asked for again in an
-            // ascending walk: drop them and let the reader replace them.
-            while (!m_queue.empty() && m_queue.front().s64First < want) {
-                m_vFreeBuffers.push_back(std::move(m_queue.front().pData));
-                m_queue.pop_front();
-                ++m_iReadRequests;
-                m_cvReadMore.notify_one();
-            }
-            if (!m_queue.empty()) {
-                QueuedBlock& front = m_queue.front();
-                if (front.s64First != want)
-                    break;  // only later blocks are queued
-                m_vFreeBuffers.push_back(std::move(m_pCurBlock));
-                m_pCurBlock = std::move(front.pData);
-                m_s64CurCount = std::min<long long>(front.s64Count, m_dwBlockSize);
-                m_bCurBlockRead = front.bRead;
-                m_queue.pop_front();
-                ++m_iReadRequests;
-                m_cvReadMore.notify_one();
-                m_s64CurBlock = block;
-                m_s64CurFirst = want;
-                return 1;
-            }
-            // Nothing queued: wait only when the reader is about to deliver
-            // exactly this block.
-            long long pending = m_s64InFlightFirst;
-            if (pending < 0 && m_iReadRequests > 0 && m_s64NextSector < m_s64SourceSectors)
-                pending = m_s64NextSector;
-            if (!m_bReaderActive || pending != want)
-                break;
-            m_cvBlockReady.wait(lock, [this] { return !m_queue.empty() || !m_bReaderActive; });
+        QueuedBlock queued;
+        if (TakeQueuedLocked(lock, want, queued)) {
+            m_pPool->Give(std::move(m_pCurBlock), BlockBytes());
+            m_pCurBlock = std::move(queued.pData);
+            m_s64CurCount = std::min<long long>(queued.s64Count, m_dwBlockSize);
+            m_bCurBlockRead = queued.bRead;
+            m_s64CurBlock = block;
+            m_s64CurFirst = want;
+            return 1;
         }
     }
 
@@ -183,24 +214,84 @@ int CStorageDeviceWithCache::SetCurCacheBlock(long long block)
     return 1;
 }
 
-int CStorageDeviceWithCache::ReadSector(void* buffer, long long first, long long count)
+std::shared_ptr<const CCachedBlock> CStorageDeviceWithCache::TakeBlock(long long block)
+{
+    if (!m_pSource || m_dwBlockSize == 0 || block < 0)
+        return nullptr;
+    const long long total = m_pSource->GetTotalSectors();
+    const long long blocks = total > 0 ? (total + m_dwBlockSize - 1) / m_dwBlockSize : 0;
+    if (block >= blocks)
+        return nullptr;
+    const long long want = block * m_dwBlockSize;
+    const long long count = std::min<long long>(m_dwBlockSize, total - want);
+
+    QueuedBlock queued;
+    bool found = false;
+    {
+        std::unique_lock<std::mutex> lock(m_lock);
+        found = TakeQueuedLocked(lock, want, queued);
+    }
+    if (!found) {
+        queued.pData = m_pPool->Take();
+        if (!queued.pData)
+            queued.pData = NewBlockBuffer();
+        if (!queued.pData)
+            return nullptr;
+        queued.s64First = want;
+        queued.s64Count = count;
+        queued.bRead = ReadBlockFromSource(queued.pData.get(), want, count);
+    }
+    const size_t bytes = BlockBytes();
+    std::shared_ptr<BufferPool> pool = m_pPool;
+    auto* held = new (std::nothrow) CCachedBlock;
+    if (!held) {
+        pool->Give(std::move(queued.pData), bytes);
+        return nullptr;
+    }
+    held->s64First = want;
+    held->s64Count = std::min<long long>(queued.s64Count, m_dwBlockSize);
+    held->bRead = queued.bRead;
+    held->nBytes = bytes;
+    held->pData = std::move(queued.pData);
+    return std::shared_ptr<const CCachedBlock>(held, [pool](const CCachedBlock* b) {
+        auto* owned = const_cast<CCachedBlock*>(b);
+        pool->Give(std::move(owned->pData), owned->nBytes);
+        delete owned;
+    });
+}
+
+int CStorageDeviceWithCache::ReadThrough(const uint8_t* data, long long dataFirst, long long dataCount, void* buffer,
+                                         long long first, long long count)
 {
     if (!m_pSource || !buffer || first < 0 || count <= 0)
         return 0;
-    const long long curEnd = m_s64CurFirst + m_s64CurCount;
+    const long long dataEnd = dataFirst + dataCount;
+    if (!data || first < dataFirst || first >= dataEnd)
+        return ReadFromSource(buffer, first, count);
+    const long long cached = std::min(count, dataEnd - first);
+    std::memcpy(buffer, data + static_cast<size_t>(first - dataFirst) * m_dwSectorSize,
+                static_cast<size_t>(cached) * m_dwSectorSize);
+    if (count > cached)
+        return ReadFromSource(static_cast<uint8_t*>(buffer) + static_cast<size_t>(cached) * m_dwSectorSize, dataEnd,
+                              count - cached);
+    return 1;
+}
+
+int CStorageDeviceWithCache::ReadSector(void* buffer, long long first, long long count)
+{
     // A block the source failed to give is not served from the cache: the
     // searcher gets the source's own answer (zeros and a failure, or the
     // data when the sectors read this time).
-    if (m_s64CurBlock < 0 || !m_bCurBlockRead || first < m_s64CurFirst || first >= curEnd)
-        return ReadFromSource(buffer, first, count);
+    const bool cached = m_s64CurBlock >= 0 && m_bCurBlockRead;
+    return ReadThrough(cached ? m_pCurBlock.get() : nullptr, m_s64CurFirst, m_s64CurCount, buffer, first, count);
+}
 
-    const long long cached = std::min(count, curEnd - first);
-    std::memcpy(buffer, m_pCurBlock.get() + static_cast<size_t>(first - m_s64CurFirst) * m_dwSectorSize,
-                static_cast<size_t>(cached) * m_dwSectorSize);
-    if (count > cached)
-        return ReadFromSource(static_cast<uint8_t*>(buffer) + static_cast<size_t>(cached) * m_dwSectorSize, curEnd,
-                              count - cached);
-    return 1;
+const uint8_t* CStorageDeviceWithCache::ViewSectors(long long first, long long count)
+{
+    if (m_s64CurBlock < 0 || !m_bCurBlockRead || !m_pCurBlock || first < m_s64CurFirst || count <= 0 ||
+        count > m_s64CurCount - (first - m_s64CurFirst))
+        return nullptr;
+    return m_pCurBlock.get() + static_cast<size_t>(first - m_s64CurFirst) * m_dwSectorSize;
 }
 
 void CStorageDeviceWithCache::EndCache()
@@ -215,8 +306,26 @@ void CStorageDeviceWithCache::EndCache()
         m_reader.join();
     std::lock_guard<std::mutex> lock(m_lock);
     m_queue.clear();
-    m_vFreeBuffers.clear();
+    m_pPool->Reset(BlockBytes());
     m_iReadRequests = 0;
     m_bReaderActive = false;
     m_s64InFlightFirst = -1;
+}
+
+int CCachedBlockDevice::ReadSector(void* buffer, long long first, long long count)
+{
+    if (!m_pCache)
+        return 0;
+    const CCachedBlock* block = m_pBlock && m_pBlock->bRead ? m_pBlock.get() : nullptr;
+    return m_pCache->ReadThrough(block ? block->pData.get() : nullptr, block ? block->s64First : 0,
+                                 block ? block->s64Count : 0, buffer, first, count);
+}
+
+const uint8_t* CCachedBlockDevice::ViewSectors(long long first, long long count)
+{
+    const CCachedBlock* block = m_pBlock.get();
+    if (!block || !block->bRead || !block->pData || first < block->s64First || count <= 0 ||
+        count > block->s64Count - (first - block->s64First))
+        return nullptr;
+    return block->pData.get() + static_cast<size_t>(first - block->s64First) * GetSectorSize();
 }

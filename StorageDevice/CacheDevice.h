@@ -13,9 +13,20 @@
 #include <thread>
 #include <vector>
 
+#include "IBlockView.h"
 #include "IStorageDevice.h"
 
-class CStorageDeviceWithCache : public IStorageDevice {
+// One block of the source as the cache read it, shared by whoever looks at
+// it; its memory goes back to the cache when the last holder lets go.
+struct CCachedBlock {
+    long long s64First = 0;
+    long long s64Count = 0;
+    bool bRead = false;  // the source gave the block (else it is zeros)
+    size_t nBytes = 0;
+    std::unique_ptr<uint8_t[]> pData;
+};
+
+class CStorageDeviceWithCache : public IStorageDevice, public IBlockView {
 public:
     // The source is not owned and must outlive the cache.
     explicit CStorageDeviceWithCache(IStorageDevice* source);
@@ -26,6 +37,8 @@ public:
     int Open(char* path) override;
     int Close() override;
     int ReadSector(void* buffer, long long first, long long count) override;
+    // In the current block, when the source gave it.
+    const uint8_t* ViewSectors(long long first, long long count) override;
     unsigned int GetSectorSize() override;
     long long GetTotalSectors() override;
     int IOCtl(unsigned long long, void*) override { return 0; }
@@ -46,6 +59,18 @@ public:
     int SetCurCacheBlock(long long block);
     // Stops the reader and frees the queued blocks.
     void EndCache();
+    // Block b as a shared read-only block, for scans that look at several
+    // blocks at once (null without source, block size or memory, or when b
+    // is outside the source). Taken in ascending order, like
+    // SetCurCacheBlock, and independent of the current block.
+    std::shared_ptr<const CCachedBlock> TakeBlock(long long block);
+    // Reads sectors of the source, serialised with the reader thread.
+    int ReadSourceSectors(void* buffer, long long first, long long count) { return ReadFromSource(buffer, first, count); }
+    // A read of [first, first + count) served from data (the sectors from
+    // dataFirst on, dataCount of them) where it lies there, from the source
+    // otherwise.
+    int ReadThrough(const uint8_t* data, long long dataFirst, long long dataCount, void* buffer, long long first,
+                    long long count);
 
     unsigned int GetBlockSize() const { return m_dwBlockSize; }
     long long GetCurCacheBlock() const { return m_s64CurBlock; }
@@ -58,7 +83,21 @@ private:
         std::unique_ptr<uint8_t[]> pData;
     };
 
+    // The buffers of blocks no longer used, shared with the blocks handed
+    // out so that they come back after the cache let them go.
+    struct BufferPool {
+        std::mutex lock;
+        size_t nBytes = 0;
+        std::vector<std::unique_ptr<uint8_t[]>> vFree;
+        std::unique_ptr<uint8_t[]> Take();
+        void Give(std::unique_ptr<uint8_t[]> buffer, size_t bytes);
+        void Reset(size_t bytes);
+    };
+
     void ReaderMain();
+    // Under m_lock: waits for block want from the reader and moves it out;
+    // false when the reader will not deliver it.
+    bool TakeQueuedLocked(std::unique_lock<std::mutex>& lock, long long want, QueuedBlock& out);
     // Every read of the source passes here: the reader thread and the scan
     // thread may both read it, and devices are not safe to share otherwise.
     int ReadFromSource(void* buffer, long long first, long long count);
@@ -83,7 +122,7 @@ private:
     bool m_bReaderActive = false;       // the reader still answers requests
     std::deque<QueuedBlock> m_queue;    // oldest first
     // Buffers of blocks already used, for the reader to fill again.
-    std::vector<std::unique_ptr<uint8_t[]>> m_vFreeBuffers;
+    std::shared_ptr<BufferPool> m_pPool = std::make_shared<BufferPool>();
     unsigned int m_dwQueueLimit = 10;
     int m_iReadRequests = 0;            // blocks the reader may still read
     long long m_s64NextSector = 0;      // first sector of the next block to read
@@ -95,4 +134,32 @@ private:
     std::thread m_reader;
 
     std::mutex m_sourceLock;
+};
+
+// What one searcher of a parallel deep scan reads through: the block it is at
+// (set by the scan), everything else from the cache's source.
+class CCachedBlockDevice final : public IStorageDevice, public IBlockView {
+public:
+    // The cache is not owned and must outlive this device.
+    explicit CCachedBlockDevice(CStorageDeviceWithCache* cache) : m_pCache(cache) {}
+
+    // The block the searcher looks at now; null when it is at none.
+    void SetBlock(std::shared_ptr<const CCachedBlock> block) { m_pBlock = std::move(block); }
+
+    int Open(char*) override { return m_pCache ? 1 : 0; }
+    int Close() override { return m_pCache ? 1 : 0; }
+    int ReadSector(void* buffer, long long first, long long count) override;
+    const uint8_t* ViewSectors(long long first, long long count) override;
+    unsigned int GetSectorSize() override { return m_pCache ? m_pCache->GetSectorSize() : 512; }
+    long long GetTotalSectors() override { return m_pCache ? m_pCache->GetTotalSectors() : 0; }
+    int IOCtl(unsigned long long, void*) override { return 0; }
+    IStorageDeviceData* GetPrivateData() override { return m_pCache ? m_pCache->GetPrivateData() : nullptr; }
+    void SetPrivateData(IStorageDeviceData*) override {}
+    int GetType() override { return STORAGE_DEVICE_CACHE; }
+    ResultCode GetLastError() override { return 0; }
+    int IsPermitted() override { return 1; }
+
+private:
+    CStorageDeviceWithCache* m_pCache;
+    std::shared_ptr<const CCachedBlock> m_pBlock;
 };

@@ -3,6 +3,7 @@
 #include "AppStartup.h"
 #include "AppWiring.h"
 #include "MyNSApplication.h"
+#include "RecoveryController.h"
 #include "SearcherRegistry.h"
 #include "ThumbnailService.h"
 #include "WidgetMap.h"
@@ -20,6 +21,8 @@ int main(int argc, char** argv)
     // single-copy check looks for, so this copy goes by that name.
     prctl(PR_SET_NAME, "Vantrel Data Re", 0, 0, 0);
     RegisterAllEngineModules();
+    // Every searcher of a deep scan on a core of its own.
+    SetDefaultDeepScanThreads(0);
     MyNSApplication application(argc, argv);
     PrepareApplicationObject();
     if (argc > 1)

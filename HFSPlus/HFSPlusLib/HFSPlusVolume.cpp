@@ -1,5 +1,7 @@
 #include "HFSPlusVolume.h"
 
+#include "HFSPlusSectorTests.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +11,7 @@
 #include "HFSPlusFileNode.h"
 #include "Log.h"
 #include "HFSPlusProgress.h"
+#include "HFSPlusSectorTests.h"
 #include "IStorageDevice.h"
 #include "ITreeBuilder.h"
 
@@ -179,7 +182,7 @@ ResultCode CHFSPlusVolume::Open(bool withoutCatalog)
 
 int CHFSPlusVolume::IsValidVolumeHeader(const unsigned char* buf, unsigned short len)
 {
-    if (!buf || len < 512)
+    if (!buf || len < 512 || !HasHfsVolumeSignature(buf))
         return 0;
     HFSPlusVolumeHeader h;
     std::memcpy(&h, buf, sizeof h);

@@ -11,7 +11,9 @@
 #include "HFSPlusFileNode.h"
 #include "HFSPlusProgress.h"
 #include "HFSPlusVolume.h"
+#include "HFSPlusSectorTests.h"
 #include "HFSPlusVolumeName.h"
+#include "IBlockView.h"
 #include "IStorageDevice.h"
 #include "ITreeBuilder.h"
 #include "SearchedPartitionInfo.h"
@@ -60,6 +62,7 @@ int CHFSPlusCompleteFileSystemSearchController::SetDirecotryTreeBuilder(IDirecot
 int CHFSPlusCompleteFileSystemSearchController::SetDevice(IStorageDevice* device)
 {
     m_pDevice = device;
+    m_pView = dynamic_cast<IBlockView*>(device);
     m_dwSectorSize = 0;
     m_s64TotalSectors = 0;
     m_vecSector.clear();
@@ -118,9 +121,17 @@ int CHFSPlusCompleteFileSystemSearchController::AnalyzeBlock(long long firstSect
     if (firstSector < 0 || sectorCount <= 0)
         return 1;
     const long long end = std::min(firstSector + sectorCount, m_s64TotalSectors);
+    if (end <= firstSector)
+        return 1;
+    // The cached block is looked at in place; without one, sector by sector.
+    const unsigned char* view = m_pView ? m_pView->ViewSectors(firstSector, end - firstSector) : nullptr;
     long long s = firstSector;
     while (s < end) {
-        if (!ReadOneSector(s)) {
+        if (view) {
+            m_pSector = view + static_cast<size_t>(s - firstSector) * m_dwSectorSize;
+        } else if (ReadOneSector(s)) {
+            m_pSector = m_vecSector.data();
+        } else {
             ++s;
             continue;
         }
@@ -145,7 +156,7 @@ bool CHFSPlusCompleteFileSystemSearchController::TestVolumeHeader(long long s)
     unsigned int foundSlice = 0;
     HFSPlusVolumeHeader found{};
     for (; looked < slices; ++looked) {
-        const unsigned char* slice = m_vecSector.data() + 512u * looked;
+        const unsigned char* slice = m_pSector + 512u * looked;
         if (std::memcmp(slice, kZero, 512) == 0)
             continue;
         if (!CHFSPlusVolume::IsValidVolumeHeader(slice, 512))
@@ -254,17 +265,11 @@ bool CHFSPlusCompleteFileSystemSearchController::TestJournalInfoBlock(long long 
 {
     if (m_dwSectorSize < sizeof(JournalInfoBlock))
         return false;
-    JournalInfoBlock info;
-    std::memcpy(&info, m_vecSector.data(), sizeof info);
-    flipJournalInfoBlock(&info);
-    if (info.size % 512 != 0 || info.offset % 512 != 0)
+    if (!IsHfsJournalInfoBlockSector(m_pSector, m_dwSectorSize))
         return false;
-    for (uint32_t word : info.reserved)
-        if (word != 0)
-            return false;
-    for (size_t i = sizeof(JournalInfoBlock); i < m_dwSectorSize; ++i)
-        if (m_vecSector[i] != 0xDB)
-            return false;
+    JournalInfoBlock info;
+    std::memcpy(&info, m_pSector, sizeof info);
+    flipJournalInfoBlock(&info);
     std::printf("Find JournalInfoBlock:0x%llx\n", static_cast<unsigned long long>(s));
     if (m_listPartitions.empty())
         PrintErrorAt(442);
@@ -278,11 +283,11 @@ bool CHFSPlusCompleteFileSystemSearchController::TestJournalHeader(long long s)
     if (m_dwSectorSize < sizeof(JournalHeader))
         return false;
     // The journal header is kept in the byte order it was written in.
-    if (ReadLE32(m_vecSector.data()) != kJournalMagic || ReadLE32(m_vecSector.data() + 4) != kJournalEndian)
+    if (ReadLE32(m_pSector) != kJournalMagic || ReadLE32(m_pSector + 4) != kJournalEndian)
         return false;
     std::printf("Find JournalHeader:0x%llx\n", static_cast<unsigned long long>(s));
     JournalHeader header;
-    std::memcpy(&header, m_vecSector.data(), sizeof header);
+    std::memcpy(&header, m_pSector, sizeof header);
     if (m_listPartitions.empty())
         PrintErrorAt(478);
     else
@@ -292,12 +297,7 @@ bool CHFSPlusCompleteFileSystemSearchController::TestJournalHeader(long long s)
 
 long long CHFSPlusCompleteFileSystemSearchController::TestBTreeNode(long long s, long long left)
 {
-    BTNodeDescriptor d;
-    std::memcpy(&d, m_vecSector.data(), sizeof d);
-    flipNodeDescriptor(&d);
-    if (d.reserved != 0)
-        return 0;
-    if (!((d.kind == kBTLeafNode && d.height == 1) || (d.kind == kBTHeaderNode && d.height == 0)))
+    if (!IsHfsScanNodeDescriptor(m_pSector))
         return 0;
     if (m_dwSectorSize < 512 || m_dwSectorSize > kMaxNodeBytes)
         return 0;

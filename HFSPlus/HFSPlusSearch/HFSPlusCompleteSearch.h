@@ -14,6 +14,7 @@
 
 class CHFSPlusVolume;
 class CHFSPlusBTNode;
+class IBlockView;
 class IDirecotryTreeBuilder;
 class IProgress;
 class IStorageDevice;
@@ -69,7 +70,8 @@ public:
 private:
     void ClearPartitions();
     bool ReadOneSector(long long s);
-    // Each test looks at the sector read by ReadOneSector.
+    // Each test looks at the sector m_pSector shows: in the cached block, or
+    // the copy ReadOneSector made.
     bool TestVolumeHeader(long long s);
     // slice: which 512-byte part of sector s holds the header.
     void RecordVolumeHeader(const HFSPlusVolumeHeader& header, long long s, unsigned int slice);
@@ -99,6 +101,8 @@ private:
     long long m_s64TotalSectors = 0;
     std::vector<std::unique_ptr<CompleteSearchPatition>> m_listPartitions;
     std::vector<unsigned char> m_vecSector;
+    const unsigned char* m_pSector = nullptr;
+    IBlockView* m_pView = nullptr;
     ResultCode m_llLastError = 0;
     IProgress* m_pProgress = nullptr;
     // The 32 KiB that a B-tree node can span.

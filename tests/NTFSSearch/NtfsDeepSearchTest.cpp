@@ -9,6 +9,7 @@
 #include <random>
 #include <set>
 
+#include "CacheDevice.h"
 #include "FileReader.h"
 #include "NTFSFileNode.h"
 
@@ -518,5 +519,67 @@ TEST(ntfs_deep, Culling)
             delete p;
         }
         EXPECT_EQ(kept, c.kept) << c.what;
+    }
+}
+
+// The searcher looks at a cached block where it lies, copying only the last
+// sectors with the ones after the block; it finds what it finds reading
+// every block into its own buffer, for blocks of any size, on an intact
+// disk and on one with structure signatures planted at random.
+TEST(ntfs_deep, CachedBlocksInPlaceGiveTheSameEvidence)
+{
+    const std::string intact = NtfsImagePath("ntfs-disk.img");
+    TempDir dir;
+    const std::string noisy = dir / "noise.img";
+    CopyImage(intact, noisy);
+    std::mt19937 random(25);
+    const long long sectors = static_cast<long long>(std::filesystem::file_size(noisy) / 512);
+    for (int k = 0; k < 600; ++k) {
+        std::vector<uint8_t> junk(512);
+        for (auto& b : junk)
+            b = static_cast<uint8_t>(random());
+        static const char* const kSignatures[] = {"FILE", "INDX", "RSTR", "RCRD"};
+        std::memcpy(junk.data(), kSignatures[random() % 4], 4);
+        const long long at = kPartitionStart + static_cast<long long>(random() % static_cast<unsigned>(sectors - kPartitionStart));
+        WriteAt(noisy, static_cast<unsigned long long>(at) * 512, junk.data(), junk.size());
+    }
+    for (const std::string& image : {intact, noisy}) {
+        for (int block : {128, 61, 17, 16, 3}) {
+            SCOPED_TRACE(std::to_string(block) + " " + image);
+            Deep copied;
+            RunDeep(copied, image, block);
+
+            auto source = OpenImageFileDisk(image, 512);
+            ASSERT_TRUE(source);
+            CStorageDeviceWithCache cache(source.get());
+            cache.SetBlockSize(static_cast<unsigned int>(block));
+            cache.BeginCache();
+            CNtfsRecordingBuilder builder;
+            CNTFSSearchController search;
+            search.SetDirecotryTreeBuilder(&builder);
+            ASSERT_EQ(search.SetDevice(&cache), 1);
+            ASSERT_EQ(search.SetBlockSize(block), 1);
+            ASSERT_EQ(search.PreparetoSearch(), 1);
+            const long long total = cache.GetTotalSectors();
+            for (long long s = 0; s < total; s += block) {
+                ASSERT_EQ(cache.SetCurCacheBlock(s / block), 1);
+                ASSERT_TRUE(cache.ViewSectors(s, std::min<long long>(block, total - s)));
+                ASSERT_EQ(search.AnalyzeBlock(s, std::min<long long>(block, total - s)), 1);
+            }
+            search.EndSearch(1);
+            cache.EndCache();
+
+            EXPECT_EQ(Candidates(search), Candidates(copied.search)) << Show(Candidates(search));
+            EXPECT_EQ(search.GetPositions().size(), copied.search.GetPositions().size());
+            EXPECT_EQ(builder.m_events, copied.builder.m_events);
+            std::vector<std::string> paths;
+            std::vector<std::string> expected;
+            for (CNTFSFileNode* node : builder.m_nodes)
+                paths.push_back(builder.PathOf(node));
+            for (CNTFSFileNode* node : copied.builder.m_nodes)
+                expected.push_back(copied.builder.PathOf(node));
+            EXPECT_EQ(paths, expected);
+            EXPECT_FALSE(expected.empty());
+        }
     }
 }

@@ -2,7 +2,9 @@
 
 #include <chrono>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "ControllerFakes.h"
@@ -632,3 +634,127 @@ TEST_F(scan_controller, OverlapTiming)
 }
 
 }  // namespace
+
+namespace {
+
+CCompleteRecoveryController* DeepOf(IRecoveryController* c)
+{
+    return dynamic_cast<CCompleteRecoveryController*>(c);
+}
+
+// A source that answers every read at once and holds nothing.
+class CInstantSource final : public CStampedMemoryDevice {
+public:
+    using CStampedMemoryDevice::CStampedMemoryDevice;
+    int ReadSector(void*, long long, long long) override { return 1; }
+};
+
+// Continued() turns 0 at a set moment, which it keeps.
+class CTimedStopProgress final : public IProgress {
+public:
+    explicit CTimedStopProgress(std::chrono::steady_clock::time_point stopAt) : m_stopAt(stopAt) {}
+    void UpdateProgress(_PROGRESS_INFO*) override {}
+    int Continued() override { return std::chrono::steady_clock::now() < m_stopAt ? 1 : 0; }
+    int shouldBuild() override { return 1; }
+
+private:
+    std::chrono::steady_clock::time_point m_stopAt;
+};
+
+}  // namespace
+
+// With a worker per searcher, each searcher still gets every block once, in
+// order, through a device that serves the block's own bytes; the RAW searcher
+// (34) takes a block only after every other searcher finished it; the ends
+// come after every block; the progress reports are those of one thread.
+TEST_F(scan_controller, ParallelScanGivesEveryBlockInOrderRawLast)
+{
+    RegisterFakeCompleteSearchers();
+    CStampedMemoryDevice device(20 * 8192 + 100);
+    std::mutex lock;
+    std::map<int, long long> finished;  // type -> blocks finished
+    int early = 0;
+    FakeScan().onAnalyze = [&](int type, long long first, long long) {
+        const long long block = first / 8192;
+        if (type == 34) {
+            std::lock_guard<std::mutex> guard(lock);
+            for (int other : kDeepOrder)
+                if (other != 34 && finished[other] < block + 1)
+                    ++early;
+            return;
+        }
+        // Uneven work, so that the workers drift apart.
+        std::this_thread::sleep_for(std::chrono::microseconds((type * 7 + block * 13) % 5 * 300));
+        std::lock_guard<std::mutex> guard(lock);
+        finished[type] = block + 1;
+    };
+    for (unsigned int threads : {8u, 3u, 2u}) {
+        SCOPED_TRACE(threads);
+        FakeScan().log.Clear();
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            finished.clear();
+        }
+        CFakeProgress runProgress;
+        auto ctl = Make(RECOVERY_CONTROLLER_DEEP);
+        DeepOf(ctl.get())->SetScanThreads(threads);
+        ASSERT_EQ(ctl->StartDataRecovery(&device, &runProgress, &sink), 0u);
+        EXPECT_EQ(early, 0);
+        EXPECT_EQ(FakeScan().badBlocks, 0);
+
+        const std::vector<std::string> events = FakeScan().log.Events();
+        size_t lastAnalyze = 0;
+        size_t firstEnd = events.size();
+        for (size_t i = 0; i < events.size(); ++i) {
+            if (events[i].find(":AnalyzeBlock") != std::string::npos)
+                lastAnalyze = i;
+            if (events[i].find(":EndSearch") != std::string::npos)
+                firstEnd = std::min(firstEnd, i);
+        }
+        EXPECT_LT(lastAnalyze, firstEnd);
+        for (int type : kDeepOrder) {
+            SCOPED_TRACE(type);
+            std::vector<std::string> expected;
+            for (int b = 0; b < 21; ++b)
+                expected.push_back(std::to_string(type) + ":AnalyzeBlock " + std::to_string(b * 8192) +
+                                   (b < 20 ? " 8192" : " 100"));
+            std::vector<std::string> got;
+            for (const std::string& e : FakeScan().log.With(std::to_string(type) + ":AnalyzeBlock"))
+                got.push_back(e);
+            EXPECT_EQ(got, expected);
+        }
+        // 0 .. 20 blocks shown as 80 % of the whole, block by block.
+        std::vector<ProgressRecord> running;
+        for (const ProgressRecord& r : runProgress.Records())
+            if (r.state == PROGRESS_STATE_RUNNING && r.total == 21)
+                running.push_back(r);
+        ASSERT_EQ(running.size(), 21u);
+        for (uint64_t b = 0; b < 21; ++b)
+            EXPECT_EQ(running[b].done, (b + 1) * 4 / 5);
+    }
+}
+
+// A stopped parallel scan returns soon after the stop, even when every
+// searcher takes a while per block, and ends every searcher but RAW.
+TEST_F(scan_controller, ParallelScanStopsWithin100ms)
+{
+    RegisterFakeCompleteSearchers();
+    CInstantSource source(2000LL * 8192);
+    FakeScan().readBlocks = false;
+    FakeScan().onAnalyze = [](int, long long, long long) { std::this_thread::sleep_for(5ms); };
+    double best = 1e9;
+    for (int run = 0; run < 3 && best > 0.1; ++run) {
+        FakeScan().log.Clear();
+        const auto stopAt = std::chrono::steady_clock::now() + 50ms;
+        CTimedStopProgress stopping(stopAt);
+        auto ctl = Make(RECOVERY_CONTROLLER_DEEP);
+        DeepOf(ctl.get())->SetScanThreads(8);
+        ASSERT_EQ(ctl->StartDataRecovery(&source, &stopping, &sink), 0u);
+        best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - stopAt).count());
+        EXPECT_LT(FakeScan().log.With("31:AnalyzeBlock").size(), 2000u);
+        for (int type : kDeepOrder)
+            EXPECT_EQ(FakeScan().log.Has(std::to_string(type) + ":EndSearch 1"), type != 34) << type;
+    }
+    std::printf("parallel deep scan: returned %.0f ms after the stop\n", best * 1000);
+    EXPECT_LE(best, 0.1);
+}
