@@ -3,7 +3,7 @@
 # library or program outside them links theirs or Qt; the "layering" test
 # checks both from the files written here.
 set(VANTREL_UI_FOLDERS
-  UI launcher
+  UI launcher bench/windows
   tests/UI tests/Bridge tests/BridgeFacade tests/BridgeOutline tests/BridgeUtil tests/Thumbnails tests/launcher)
 
 function(_vantrel_targets_below dir out)
