@@ -1,10 +1,12 @@
 #include "BufferStorageDevice.h"
 
 #include <cstring>
+#include <new>
 
 int CBufferStorageDevice::Close()
 {
-    std::vector<unsigned char>().swap(m_ring);
+    m_ring.reset();
+    m_uRingBytes = 0;
     m_dwInitialized = 0;
     m_llHeldSectors = 0;
     return 1;
@@ -13,10 +15,21 @@ int CBufferStorageDevice::Close()
 int CBufferStorageDevice::InitBufferDevice(IStorageDevice* device, unsigned long long startSector,
                                            unsigned int sectorSize, unsigned int sectorsPerBlock, unsigned int blocks)
 {
-    Close();
+    m_dwInitialized = 0;
+    m_llHeldSectors = 0;
     const unsigned long long ringSectors = static_cast<unsigned long long>(sectorsPerBlock) * blocks;
-    if (sectorSize == 0 || ringSectors == 0 || ringSectors > 0xFFFFFFFFULL)
+    if (sectorSize == 0 || ringSectors == 0 || ringSectors > 0xFFFFFFFFULL) {
+        Close();
         return 0;
+    }
+    const size_t bytes = static_cast<size_t>(ringSectors) * sectorSize;
+    if (bytes != m_uRingBytes) {
+        m_ring.reset();
+        m_ring.reset(new (std::nothrow) unsigned char[bytes]);
+        m_uRingBytes = m_ring ? bytes : 0;
+        if (!m_ring)
+            return 0;
+    }
     m_dwSectorSize = sectorSize;
     m_llFirstSector = static_cast<long long>(startSector);
     m_llHeldSectors = 0;
@@ -24,7 +37,6 @@ int CBufferStorageDevice::InitBufferDevice(IStorageDevice* device, unsigned long
     m_dwSectorsPerBlock = sectorsPerBlock;
     m_dwBlocks = blocks;
     m_dwRingSectors = static_cast<unsigned int>(ringSectors);
-    m_ring.assign(static_cast<size_t>(ringSectors) * sectorSize, 0);
     m_pDevice = device;
     m_dwInitialized = 1;
     return 1;
@@ -34,7 +46,7 @@ void CBufferStorageDevice::AddBlockToBuffer(const char* block)
 {
     if (!m_dwInitialized || !block)
         return;
-    std::memcpy(m_ring.data() + static_cast<size_t>(m_dwWritePos) * m_dwSectorSize, block,
+    std::memcpy(m_ring.get() + static_cast<size_t>(m_dwWritePos) * m_dwSectorSize, block,
                 static_cast<size_t>(m_dwSectorsPerBlock) * m_dwSectorSize);
     m_dwWritePos = (m_dwWritePos + m_dwSectorsPerBlock) % m_dwRingSectors;
     if (m_llHeldSectors < m_dwRingSectors)
@@ -55,10 +67,10 @@ int CBufferStorageDevice::ReadSector(void* buffer, long long first, long long co
         const unsigned long long n = static_cast<unsigned long long>(count);
         if (pos + n > m_dwRingSectors) {
             const unsigned long long head = m_dwRingSectors - pos;
-            std::memcpy(out, m_ring.data() + pos * ss, head * ss);
-            std::memcpy(out + head * ss, m_ring.data(), (n - head) * ss);
+            std::memcpy(out, m_ring.get() + pos * ss, head * ss);
+            std::memcpy(out + head * ss, m_ring.get(), (n - head) * ss);
         } else {
-            std::memcpy(out, m_ring.data() + pos * ss, n * ss);
+            std::memcpy(out, m_ring.get() + pos * ss, n * ss);
         }
         return 1;
     }

@@ -3,7 +3,8 @@
 // through it while their data is still in memory.
 #pragma once
 
-#include <vector>
+#include <cstddef>
+#include <memory>
 
 #include "IStorageDevice.h"
 
@@ -39,7 +40,10 @@ public:
     IStorageDevice* GetFallbackDevice() const { return m_pDevice; }
 
 private:
-    std::vector<unsigned char> m_ring;
+    // Only sectors already added are ever read from it, so it is not
+    // cleared; a new start of the same size keeps it.
+    std::unique_ptr<unsigned char[]> m_ring;
+    size_t m_uRingBytes = 0;
     long long m_llFirstSector = 0;
     long long m_llHeldSectors = 0;
     unsigned int m_dwWritePos = 0;
