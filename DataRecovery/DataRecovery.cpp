@@ -156,7 +156,6 @@ ResultCode CDataRecovery::Initialize(IFileSystemSearchController* searcher, ISto
         count = std::min(count, room);
     }
     m_pDevice = device;
-    MakeBuffer();
     if (count >= 2)
         std::sort(list.begin(), list.end(), PartitionInfoCompare);
     // Records past the count were not handed over; nulls sorted last.
@@ -179,7 +178,6 @@ ResultCode CDataRecovery::Initialize(std::vector<CSearchedPartitionInfo*>& parti
             m_vecPartitions.push_back(new CSearchedPartitionInfo(*p));  // the base part only
     m_dwCount = static_cast<unsigned int>(m_vecPartitions.size());
     m_pDevice = device;
-    MakeBuffer();
     return 0;
 }
 

@@ -75,6 +75,8 @@ public:
 
 private:
     void DropPartitions();
+    // The copy buffer, made on the first copy: listing and reading
+    // through the readers never need it.
     bool MakeBuffer();
     // Sets the modification time of the file and of the folder of each
     // ancestor node to the nodes' creation times.

@@ -34,7 +34,7 @@ bool CFatTable::CreateFatTable(IStorageDevice* device, long long fatStart, unsig
     m_dwSectorSize = sectorSize;
     m_dwChunkSectors = kChunkBytes / sectorSize;
 
-    auto buffer = std::make_unique<uint8_t[]>(kChunkBytes);
+    auto buffer = std::make_unique_for_overwrite<uint8_t[]>(kChunkBytes);
     if (!ReadChunk(buffer.get(), fatStart, std::min(fatSectors, m_dwChunkSectors)))
         return false;
     m_mapChunks.emplace(fatStart, std::move(buffer));
@@ -67,7 +67,7 @@ unsigned int CFatTable::GetNextCluster(unsigned int cluster)
         buffer = std::move(lowest->second);
         m_mapChunks.erase(lowest);
     } else {
-        buffer = std::make_unique<uint8_t[]>(kChunkBytes);
+        buffer = std::make_unique_for_overwrite<uint8_t[]>(kChunkBytes);
     }
     // A whole chunk, even where it runs past the FAT's end (the entries
     // there are never asked for).

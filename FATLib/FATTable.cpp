@@ -101,6 +101,13 @@ IRealFATTable::IRealFATTable(IStorageDevice* device, long long fatStart, unsigne
     unsigned long long bytes = static_cast<unsigned long long>(m_dwSectorSize) * sectorsPerFat;
     if (bytes > kMaxCopyBytes)
         return;
+    // A copy the device cannot hold would only fail to read: the boot
+    // sector's sizes are not worth a buffer until the device holds them.
+    const long long deviceSectors = m_pDevice->GetTotalSectors();
+    if (fatStart < 0 || (deviceSectors > 0 && static_cast<long long>(sectorsPerFat) > deviceSectors - fatStart)) {
+        m_eLoadState = kPastDeviceEnd;
+        return;
+    }
     m_pBuffer.reset(new (std::nothrow) uint8_t[bytes]);
     if (!m_pBuffer) {
         m_eLoadState = kReadFailed;
@@ -273,6 +280,8 @@ IRealFATTable* IFATTableFactory::CreateRealFATTable(IStorageDevice* device, enum
     const char* reason = nullptr;
     if (table->GetLoadState() == IRealFATTable::kOutsideLimits)
         reason = "its size is outside the limits";
+    else if (table->GetLoadState() == IRealFATTable::kPastDeviceEnd)
+        reason = "it runs past the end of the device";
     else if (table->GetLoadState() == IRealFATTable::kReadFailed)
         reason = "it could not be read";
     else if (!table->IsValidFATTable())

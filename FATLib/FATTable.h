@@ -34,7 +34,7 @@ public:
     // the buffer in one device read; 0 without buffer or device.
     int ReadSector(long long first);
 
-    enum LoadState { kOutsideLimits, kReadFailed, kLoaded };
+    enum LoadState { kOutsideLimits, kPastDeviceEnd, kReadFailed, kLoaded };
     LoadState GetLoadState() const { return m_eLoadState; }
     bool HasBuffer() const { return m_pBuffer != nullptr; }
     unsigned int GetEntryCount() const { return m_dwEntryCount; }
@@ -44,7 +44,8 @@ public:
 protected:
     // Makes and fills the buffer when sectorsPerFat lies within
     // [minSectors512 / u, maxSectors512 / u], u = sector size / 512
-    // (FAT12 passes unscaled limits). entryWidth: bytes per entry for the count.
+    // (FAT12 passes unscaled limits) and the copy lies on the device.
+    // entryWidth: bytes per entry for the count.
     IRealFATTable(IStorageDevice* device, long long fatStart, unsigned int sectorsPerFat, unsigned int entryWidth,
                   unsigned int minSectors, unsigned int maxSectors, bool scaleLimits);
 

@@ -141,6 +141,11 @@ unsigned long long CFindFileFromLogFile::GetLogPageCount() const
     if (!m_pRuns)
         return 0;
     const unsigned long long sectorsPerPage = kPageSize / m_dwSectorSize;
+    // The log is no larger than the device that holds it, whatever its
+    // runs claim.
+    unsigned long long limit = kMaxLogBytes / kPageSize;
+    const long long deviceSectors = m_pDevice ? m_pDevice->GetTotalSectors() : 0;
+    limit = std::min(limit, static_cast<unsigned long long>(std::max(deviceSectors, 0LL)) / sectorsPerPage);
     unsigned long long pages = 0;
     unsigned int n = 0;
     for (DataRun* run = m_pRuns->GetFirst(); run && n < kMaxRuns; run = m_pRuns->GetNext(), ++n) {
@@ -148,8 +153,8 @@ unsigned long long CFindFileFromLogFile::GetLogPageCount() const
             continue;
         const unsigned long long sectors = static_cast<unsigned long long>(run->llLength) * m_u8SectorsPerCluster;
         pages += sectors / sectorsPerPage;
-        if (pages * kPageSize > kMaxLogBytes)
-            return kMaxLogBytes / kPageSize;
+        if (pages > limit)
+            return limit;
     }
     return pages;
 }

@@ -1,10 +1,12 @@
 #include "BufferStorageDevice.h"
 
 #include <cstring>
+#include <new>
 
 int CBufferStorageDevice::Close()
 {
     m_ring.reset();
+    m_uRingBytes = 0;
     m_dwInitialized = 0;
     m_llHeldSectors = 0;
     return 1;
@@ -13,10 +15,21 @@ int CBufferStorageDevice::Close()
 int CBufferStorageDevice::InitBufferDevice(IStorageDevice* device, unsigned long long startSector,
                                            unsigned int sectorSize, unsigned int sectorsPerBlock, unsigned int blocks)
 {
-    Close();
+    m_dwInitialized = 0;
+    m_llHeldSectors = 0;
     const unsigned long long ringSectors = static_cast<unsigned long long>(sectorsPerBlock) * blocks;
-    if (sectorSize == 0 || ringSectors == 0 || ringSectors > 0xFFFFFFFFULL)
+    if (sectorSize == 0 || ringSectors == 0 || ringSectors > 0xFFFFFFFFULL) {
+        Close();
         return 0;
+    }
+    const size_t bytes = static_cast<size_t>(ringSectors) * sectorSize;
+    if (bytes != m_uRingBytes) {
+        m_ring.reset();
+        m_ring.reset(new (std::nothrow) unsigned char[bytes]);
+        m_uRingBytes = m_ring ? bytes : 0;
+        if (!m_ring)
+            return 0;
+    }
     m_dwSectorSize = sectorSize;
     m_llFirstSector = static_cast<long long>(startSector);
     m_llHeldSectors = 0;
@@ -24,7 +37,6 @@ int CBufferStorageDevice::InitBufferDevice(IStorageDevice* device, unsigned long
     m_dwSectorsPerBlock = sectorsPerBlock;
     m_dwBlocks = blocks;
     m_dwRingSectors = static_cast<unsigned int>(ringSectors);
-    m_ring = std::make_unique_for_overwrite<unsigned char[]>(static_cast<size_t>(ringSectors) * sectorSize);
     m_pDevice = device;
     m_dwInitialized = 1;
     return 1;

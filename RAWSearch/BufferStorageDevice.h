@@ -40,9 +40,10 @@ public:
     IStorageDevice* GetFallbackDevice() const { return m_pDevice; }
 
 private:
-    // Left uninitialised: every byte is written by AddBlockToBuffer before
-    // ReadSector can reach it, and a small device never touches most of it.
+    // Only sectors already added are ever read from it, so it is not
+    // cleared; a new start of the same size keeps it.
     std::unique_ptr<unsigned char[]> m_ring;
+    size_t m_uRingBytes = 0;
     long long m_llFirstSector = 0;
     long long m_llHeldSectors = 0;
     unsigned int m_dwWritePos = 0;

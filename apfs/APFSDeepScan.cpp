@@ -12,13 +12,12 @@
 
 namespace {
 
-constexpr size_t kReadBufferBytes = 1024 * 1024;
 constexpr int kBlocksPerRead = 16;
 constexpr int kReadBytes = kBlocksPerRead * kApfsBlockSize;
 
 }  // namespace
 
-APFSDeepScan::APFSDeepScan() : m_vecBuffer(kReadBufferBytes, 0) {}
+APFSDeepScan::APFSDeepScan() : m_vecBuffer(kReadBytes, 0) {}
 
 APFSDeepScan::~APFSDeepScan()
 {

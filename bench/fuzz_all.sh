@@ -10,6 +10,8 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
 seconds=${1:-14400}; [ $# -gt 0 ] && shift
 export FUZZ_BUILD=${FUZZ_BUILD:-$root/build-fuzz}
+# Long runs give an input 10 s before it counts as a hang.
+export FUZZ_TIMEOUT=${FUZZ_TIMEOUT:-10}
 if [ ! -f "$FUZZ_BUILD/build.ninja" ]; then
   CC=clang CXX=clang++ cmake -S . -B "$FUZZ_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTREL_FUZZ=ON >/dev/null
 fi

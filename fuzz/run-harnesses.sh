@@ -11,7 +11,8 @@
 #                    every finding is kept.
 # Environment: FUZZ_BUILD (default build-fuzz), FUZZ_JOBS (harnesses at once,
 # default 3), FUZZ_OUT (work folder: grown corpora, findings, logs; default
-# a fresh temporary folder), FUZZ_MAX_LEN (default 65536).
+# a fresh temporary folder), FUZZ_MAX_LEN (default 65536), FUZZ_TIMEOUT
+# (seconds one input may take, default 25).
 # The committed seeds (fuzz/corpus/NAME) and kept inputs (fuzz/regress/NAME)
 # are read, never written: new inputs go to FUZZ_OUT/NAME/corpus.
 set -uo pipefail
@@ -44,7 +45,7 @@ run_one() {
     local before
     before=$(ls "$dir/findings" | wc -l)
     VANTREL_WORK_DIR=$dir/work nice -n 19 "$bin" -max_total_time="$left" -close_fd_mask=1 -print_final_stats=1 \
-      -rss_limit_mb=2048 -malloc_limit_mb=2048 -timeout=25 -max_len="${FUZZ_MAX_LEN:-65536}" \
+      -rss_limit_mb=2048 -malloc_limit_mb=2048 -timeout="${FUZZ_TIMEOUT:-25}" -max_len="${FUZZ_MAX_LEN:-65536}" \
       -artifact_prefix="$dir/findings/" "$dir/corpus" "${inputs[@]}" \
       >> "$dir/log" 2>&1
     status=$?

@@ -97,6 +97,13 @@ CHFSPlusFileCache::CHFSPlusFileCache(CHFSPlusVolume* volume, uint32_t fileId, co
     if (!volume || IsResultFailure(m_llLastError))
         return;
     unsigned long long length = static_cast<unsigned long long>(volume->GetBlockSize()) * fork.totalBlocks;
+    // A fork larger than the device is never read whole: it gets no copy
+    // (and no buffer of the size it claims); the extents serve its reads.
+    IStorageDevice* device = volume->GetDevice();
+    const long long sectors = device ? device->GetTotalSectors() : 0;
+    const unsigned int sectorSize = device ? device->GetSectorSize() : 0;
+    if (sectors > 0 && sectorSize > 0 && length / sectorSize > static_cast<unsigned long long>(sectors))
+        return;
     length = std::min(length, kMaxCached);
     if (length == 0)
         return;

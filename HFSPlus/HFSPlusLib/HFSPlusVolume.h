@@ -45,7 +45,8 @@ protected:
     uint32_t m_dwFileId;
 };
 
-// The catalog file: its first 256 MiB are kept in memory.
+// The catalog file: its first 256 MiB are kept in memory, unless it claims
+// more than the device holds.
 class CHFSPlusFileCache : public CHFSPlusRawfile {
 public:
     CHFSPlusFileCache(CHFSPlusVolume* volume, uint32_t fileId, const HFSPlusForkData& fork);

@@ -38,10 +38,15 @@ std::string GetHFSPlusVolumeName(CHFSPlusVolume* volume)
     std::unique_ptr<unsigned char[]> owned(record);
     if (!result.found || !record)
         return {};
-    // A thread record is copied out whole (zero-filled past its name).
+    // The record is only as long as its type: a folder or file record found
+    // under the root's thread key is shorter than a thread, so the type is
+    // looked at before a thread is copied out (whole, zero-filled past its
+    // name).
+    int16_t type = 0;
+    std::memcpy(&type, record, sizeof(type));
+    if (type != kHFSPlusFolderThreadRecord)
+        return {};
     HFSPlusCatalogThread thread;
     std::memcpy(&thread, record, sizeof(thread));
-    if (thread.recordType != kHFSPlusFolderThreadRecord)
-        return {};
     return HfsNameToUtf8(thread.nodeName);
 }

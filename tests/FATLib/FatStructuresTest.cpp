@@ -372,6 +372,47 @@ TEST(fat_structures, SizeLimitsRefuseBeforeReading)
         << log;
 }
 
+// A boot sector's FAT size is believed only as far as the device holds the
+// copy: one running past the device's end is refused before any buffer is
+// made or any read tried.
+TEST(fat_structures, CopyPastTheDeviceEndIsRefusedBeforeReading)
+{
+    struct Row {
+        enumFILE_SYSTEM_TYPE type;
+        long long start;
+        unsigned int sectorsPerFat;
+        bool read;
+    };
+    // A device of 4,096 sectors.
+    const Row rows[] = {
+        {FS_FAT32, 8, 4088, true},     {FS_FAT32, 8, 4089, false}, {FS_FAT32, 8, 128000, false},
+        {FS_FAT32, 4095, 256, false},  {FS_FAT32, 4096, 256, false}, {FS_FAT32, -1, 256, false},
+        {FS_FAT16, 3840, 256, true},   {FS_FAT16, 3841, 256, false}, {FS_FAT12, 4090, 12, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << "type " << row.type << ", " << row.sectorsPerFat << " sectors at "
+                                        << row.start);
+        CStampedMemoryDevice source(4096, 512);
+        CCountingDevice device(&source);
+        std::unique_ptr<IRealFATTable> table;
+        if (row.type == FS_FAT12)
+            table = std::make_unique<CFAT12Table>(&device, row.start, row.sectorsPerFat);
+        else if (row.type == FS_FAT16)
+            table = std::make_unique<CFAT16Table>(&device, row.start, row.sectorsPerFat);
+        else
+            table = std::make_unique<CFAT32Table>(&device, row.start, row.sectorsPerFat);
+        EXPECT_EQ(table->HasBuffer(), row.read);
+        EXPECT_EQ(device.Reads().size(), row.read ? 1u : 0u);
+        EXPECT_EQ(table->GetLoadState(), row.read ? IRealFATTable::kLoaded : IRealFATTable::kPastDeviceEnd);
+    }
+    CStampedMemoryDevice small(4096, 512);
+    EXPECT_FALSE(IFATTableFactory::CreateRealFATTable(&small, FS_FAT32, 8, 128000));
+    const std::string log = ReadFileBytes(std::string(CatchExeception::GetWorkPath()) + "/sMAC_iKolm.log");
+    EXPECT_NE(log.find("FAT32 FAT copy at sector 8 (128000 sectors) refused: it runs past the end of the device"),
+              std::string::npos)
+        << log;
+}
+
 // ---- lookups and checks over crafted tables ------------------------------------------
 
 namespace {

@@ -15,6 +15,7 @@
 #include "HfsTestSupport.h"
 #include "ImageFileDevice.h"
 #include "SearchedPartitionInfo.h"
+#include "StampedMemoryDevice.h"
 #include "StorageDevice.h"
 #include "TestSupport.h"
 
@@ -329,6 +330,39 @@ TEST(hfs_quick, JournalCopiesGiveDeletedFiles)
     // node taken, one per live node.
     EXPECT_EQ(scan.progress.m_reports.back().done, scan.builder->m_nodes.size() + expected.size());
     EXPECT_EQ(FileDigest(image), digest);
+}
+
+// The catalog is kept in memory only when the device can hold it: a fork
+// claiming more gets no copy, and nothing is read for one, while a fork the
+// device holds is copied in one pass.
+TEST(hfs_quick, CatalogCopyOnlyWhatTheDeviceHolds)
+{
+    const HfsFixture& f = SharedHfsFixture();
+    auto source = OpenVolume(f.image, f.volumeStart, f.volumeSectors);
+    CCountingDevice device(source.get());
+    CHFSPlusVolume volume(&device, false);
+    ASSERT_EQ(volume.GetLastError(), 0u);
+    const HFSPlusForkData& catalog = volume.GetVolumeHeader()->catalogFile;
+    {
+        const size_t before = device.Reads().size();
+        CHFSPlusFileCache copy(&volume, 4, catalog);
+        EXPECT_EQ(copy.GetLoadedLength(), static_cast<unsigned long long>(catalog.totalBlocks) * volume.GetBlockSize());
+        EXPECT_GT(device.Reads().size(), before);
+    }
+    HFSPlusForkData claimed = catalog;
+    const unsigned long long deviceBlocks =
+        static_cast<unsigned long long>(device.GetTotalSectors()) * device.GetSectorSize() / volume.GetBlockSize();
+    for (unsigned long long blocks : {deviceBlocks + 1, 0xFFFFFFFFULL}) {
+        SCOPED_TRACE(blocks);
+        claimed.totalBlocks = static_cast<uint32_t>(blocks);
+        const size_t before = device.Reads().size();
+        CHFSPlusFileCache copy(&volume, 4, claimed);
+        EXPECT_EQ(copy.GetLoadedLength(), 0u);
+        EXPECT_EQ(device.Reads().size(), before);
+        // Its first node still reads through the extents.
+        std::vector<unsigned char> node(512);
+        EXPECT_EQ(copy.Read(0, node.data(), node.size()), node.size());
+    }
 }
 
 // Searches and lookups of an opened volume.

@@ -12,6 +12,7 @@
 #include "ImageFileDevice.h"
 #include "NTFSDBR.h"
 #include "NTFSFileNode.h"
+#include "NTFSFileRecord.h"
 #include "NTFSQuickSearch.h"
 #include "NTFSSearchController.h"
 #include "NTFSVolumeAnalyze.h"
@@ -589,6 +590,33 @@ TEST(ntfs_logfile, DamagedLogPagesNeverStopTheScan)
         EXPECT_EQ(scan.result, 0u);
         EXPECT_TRUE(scan.builder->ByPath().count("/old folder/gone.bin"));
     }
+}
+
+// A damaged run list of $LogFile claims far more than the volume holds: the
+// log read for the scan is no larger than the device, not the 128 MiB the
+// run claims.
+TEST(ntfs_logfile, LogNoLargerThanItsDevice)
+{
+    TempDir dir;
+    const std::string image = dir / "long-log.img";
+    CopyImage(NtfsImagePath("ntfs-basic.img"), image);
+    const unsigned long long imageBytes = std::filesystem::file_size(image);
+    PatchRecord(image, 2, [](std::vector<uint8_t>& r) {
+        const uint32_t at = CNTFSFileRecord::GetAttributeOffset(r.data(), NTFS_ATTR_DATA, 0);
+        ASSERT_NE(at, 0xFFFFFFFFu);
+        const uint16_t pairs = static_cast<uint16_t>(r[at + 32] | r[at + 33] << 8);
+        // One run, a two-byte length: now 32,767 clusters of 4 KiB.
+        ASSERT_EQ(r[at + pairs] & 0x0F, 2);
+        r[at + pairs + 1] = 0xFF;
+        r[at + pairs + 2] = 0x7F;
+    });
+    Scan scan;
+    RunScan(scan, image);
+    EXPECT_EQ(scan.result, 0u);
+    const CFindFileFromLogFile& log = scan.searcher->GetLogFileFinder();
+    ASSERT_TRUE(log.IsReady());
+    EXPECT_GT(log.GetLogPageCount(), 0u);
+    EXPECT_LE(log.GetLogPageCount() * CFindFileFromLogFile::kPageSize, imageBytes);
 }
 
 // The deep scan's rebuild repairs the same record, with the volume inside a

@@ -94,4 +94,40 @@ TEST(rawRing, WrappedReadsAndFallback)
     EXPECT_EQ(bare.InitBufferDevice(nullptr, 0, kSS, 0, 2), 0);
 }
 
+// A new start keeps the ring's memory: what the ring held before is never
+// answered from it again, only what was added since.
+TEST(rawRing, RestartForgetsWhatWasHeld)
+{
+    Ring r;
+    r.AddBlocks(5);
+    ASSERT_TRUE(r.ReadsRight(0, 40));
+    ASSERT_EQ(r.fallback.ReadCount(), 0u);
+    // Same size, a start further on: nothing is held yet.
+    ASSERT_EQ(r.ring.InitBufferDevice(&r.fallback, 80, kSS, kBlock, kBlocks), 1);
+    EXPECT_EQ(r.ring.GetTotalSectors(), 0);
+    EXPECT_EQ(r.ring.GetDeviceStartSector(), 80);
+    EXPECT_TRUE(r.ReadsRight(80, 8));
+    EXPECT_EQ(r.fallback.ReadCount(), 1u);
+    std::vector<char> block(kBlock * kSS);
+    ASSERT_EQ(r.source.ReadSector(block.data(), 80, kBlock), 1);
+    r.ring.AddBlockToBuffer(block.data());
+    EXPECT_TRUE(r.ReadsRight(80, 8));
+    EXPECT_EQ(r.fallback.ReadCount(), 1u);
+    // The old range, whose bytes are still in the ring's memory, comes from
+    // the device.
+    EXPECT_TRUE(r.ReadsRight(0, 8));
+    EXPECT_EQ(r.fallback.ReadCount(), 2u);
+    // Another size, and an unusable one.
+    ASSERT_EQ(r.ring.InitBufferDevice(&r.fallback, 0, kSS, kBlock, 3), 1);
+    r.added = 0;
+    r.AddBlocks(4);
+    EXPECT_TRUE(r.ring.IsFullBuffer());
+    EXPECT_TRUE(r.ReadsRight(8, 24));
+    EXPECT_EQ(r.fallback.ReadCount(), 2u);
+    // An unusable size leaves nothing to read from, as before any start.
+    EXPECT_EQ(r.ring.InitBufferDevice(&r.fallback, 0, kSS, 0, 3), 0);
+    EXPECT_FALSE(r.ReadsRight(8, 8));
+    EXPECT_EQ(r.fallback.ReadCount(), 2u);
+}
+
 }  // namespace
