@@ -46,8 +46,5 @@ QImage ZRUIController::getImageForType(const QString& extension)
     QString ext = extension.toLower();
     if (!ext.isEmpty() && !ext.startsWith('.'))
         ext.prepend('.');
-    // A theme without the icon of the exact type still has its family's
-    // ("image-x-generic" for "image-png").
-    const QImage named = name.isEmpty() ? QImage() : FacadeInternal::IconImage(name);
-    return named.isNull() ? FacadeInternal::ExtensionIcon(ext.toStdString()) : named;
+    return name.isEmpty() ? FacadeInternal::ExtensionIcon(ext.toStdString()) : FacadeInternal::IconImage(name);
 }

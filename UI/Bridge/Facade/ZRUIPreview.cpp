@@ -12,7 +12,6 @@
 #include <QIcon>
 #include <QImageReader>
 #include <QMimeDatabase>
-#include <QStandardPaths>
 #include <QThread>
 
 #include <atomic>
@@ -247,21 +246,12 @@ QImage FacadeInternal::IconImage(const QString& iconName)
     if (!app || QThread::currentThread() != app->thread())
         return QImage();
     // A desktop without a theme of its own (a bare window manager) names
-    // only "hicolor", which holds no file-type icons, and a display without
-    // a desktop names no theme and no place to look: look in the system's
-    // icon folders, and further in the common theme that has those icons.
+    // only "hicolor", which holds no file-type icons: look further in the
+    // common theme that has them.
     static const bool themed = [] {
-        QStringList paths = QIcon::themeSearchPaths();
-        for (const QString& dir : QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, QStringLiteral("icons"),
-                                                            QStandardPaths::LocateDirectory))
-            if (!paths.contains(dir))
-                paths << dir;
-        QIcon::setThemeSearchPaths(paths);
-        if (QIcon::themeName().isEmpty())
-            QIcon::setThemeName(QStringLiteral("hicolor"));
-        const QString fallback = QIcon::fallbackThemeName();
-        if (QIcon::themeName() == QLatin1String("hicolor") &&
-            (fallback.isEmpty() || fallback == QLatin1String("hicolor")))
+        const QString theme = QIcon::themeName();
+        if ((theme.isEmpty() || theme == QLatin1String("hicolor")) &&
+            (QIcon::fallbackThemeName().isEmpty() || QIcon::fallbackThemeName() == QLatin1String("hicolor")))
             QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
         return true;
     }();
