@@ -119,6 +119,8 @@ namespace {
 
 const CNGridViewItemEngine* g_engine = nullptr;
 
+constexpr int kTitleIndent = 4;
+
 // The title line: one line, cut at the end with an ellipsis when too long.
 class CNGridViewItemTitleLabel : public QLabel {
 public:
@@ -184,6 +186,8 @@ void CNGridViewItem::initProperties()
     colours.setColor(QPalette::WindowText, CNGridViewPalette::itemTitleColor());
     label->setPalette(colours);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // A little room between the check box and the first letter of the name.
+    label->setContentsMargins(kTitleIndent, 0, 2, 0);
     label->setTextInteractionFlags(Qt::NoTextInteraction);
     m_titleLabel = label;
     m_useLayout = true;

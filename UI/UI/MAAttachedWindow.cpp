@@ -2,6 +2,8 @@
 
 #include <QGuiApplication>
 #include <QPainter>
+#include <QRegion>
+#include <QTransform>
 #include <QScreen>
 
 #include <algorithm>
@@ -396,7 +398,18 @@ void MAAttachedWindow::paintEvent(QPaintEvent*)
     drawBackground(painter);
 }
 
-void MAAttachedWindow::_updateBackground() { update(); }
+void MAAttachedWindow::_updateBackground()
+{
+    // An X display without a compositing manager draws the see-through
+    // parts of a window black: there the window is cut to its outline.
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        QTransform upwards;
+        upwards.translate(0, m_frameUp.height());
+        upwards.scale(1, -1);
+        setMask(QRegion(upwards.map(_backgroundPath()).toFillPolygon().toPolygon()));
+    }
+    update();
+}
 
 void MAAttachedWindow::_redisplay()
 {

@@ -25,15 +25,32 @@ ZRAboutWindowController::ZRAboutWindowController(QObject* parent) : QObject(pare
     m_shuttingDown = false;
 
     QWidget* content = aWindow->contentView();
-    auto* product = new QLabel(Bundle::LocalizedString(QStringLiteral("WINDOW_TOP_TITLE")), content);
-    product->setGeometry(0, 60, kAboutWidth, 30);
-    product->setAlignment(Qt::AlignCenter);
+    // The program's picture, its name, what it does and the copyright line,
+    // each centred, with the web link below.
+    auto* logo = new QLabel(content);
+    logo->setGeometry(kAboutWidth / 2 - 32, 14, 64, 64);
+    logo->setPixmap(Bundle::ImageNamed(QStringLiteral("logo")));
+    logo->setScaledContents(true);
+    auto centredText = [content](const QString& key, int y, int height, int pixels, bool bold) {
+        auto* label = new QLabel(Bundle::LocalizedString(key), content);
+        label->setGeometry(20, y, kAboutWidth - 40, height);
+        label->setAlignment(Qt::AlignCenter);
+        label->setWordWrap(true);
+        QFont font = label->font();
+        font.setPixelSize(pixels);
+        font.setBold(bold);
+        label->setFont(font);
+        return label;
+    };
+    m_productLabel = centredText(QStringLiteral("WINDOW_TOP_TITLE"), 84, 24, 16, true);
+    m_descriptionLabel = centredText(QStringLiteral("ABOUT_DESCRIPTION"), 112, 36, 12, false);
+    m_copyrightLabel = centredText(QStringLiteral("ABOUT_COPYRIGHT"), 154, 18, 11, false);
     m_aboutlink = new QPushButton(Bundle::LocalizedString(QStringLiteral("ABOUT_LINK_TEXT")), content);
     m_aboutlink->setFlat(true);
     m_aboutlink->setCursor(Qt::PointingHandCursor);
-    m_aboutlink->setGeometry(kAboutWidth / 2 - 100, 150, 200, 24);
+    m_aboutlink->setGeometry(kAboutWidth / 2 - 100, 186, 200, 24);
     m_aboutlinkLine = new QWidget(content);
-    m_aboutlinkLine->setGeometry(kAboutWidth / 2 - 100, 174, 200, 1);
+    m_aboutlinkLine->setGeometry(kAboutWidth / 2 - 100, 210, 200, 1);
     connect(m_aboutlink, &QPushButton::clicked, this, [this] { linkButtonAction(m_aboutlink); });
 
     m_fade = new QPropertyAnimation(aWindow, "windowOpacity", this);

@@ -24,6 +24,10 @@ public:
     QWidget* titleBarView() const { return m_titleBarView; }
     QLabel* titleLabel() const { return m_titleLabel; }
     QPushButton* aboutlink() const { return m_aboutlink; }
+    // The texts of the window's body: the name, what it does, the copyright.
+    QLabel* productLabel() const { return m_productLabel; }
+    QLabel* descriptionLabel() const { return m_descriptionLabel; }
+    QLabel* copyrightLabel() const { return m_copyrightLabel; }
     bool shuttingDown() const { return m_shuttingDown; }
 
     void windowDidLoad();
@@ -44,6 +48,9 @@ private:
     QPointer<QWidget> m_titleBarView;
     QLabel* m_titleLabel = nullptr;
     QPushButton* m_aboutlink = nullptr;
+    QLabel* m_productLabel = nullptr;
+    QLabel* m_descriptionLabel = nullptr;
+    QLabel* m_copyrightLabel = nullptr;
     QWidget* m_aboutlinkLine = nullptr;
     bool m_shuttingDown = false;
     QPropertyAnimation* m_fade = nullptr;

@@ -20,6 +20,15 @@ QImage ZRDeletailCoverFlowHost::previewOfFile(FileNodeValue file) const
     return ZRUIController::GetNSImageByFildNodeNSNumber(file);
 }
 
+QImage ZRDeletailCoverFlowHost::fileTypeIcon(const QString& name) const
+{
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    QImage icon = ZRUIController::getImageForType(dot < 0 ? QString() : name.mid(dot));
+    if (icon.isNull())
+        icon = Bundle::ImageNamed(QStringLiteral("icon_other_normal")).toImage();
+    return icon;
+}
+
 ZRDeletailCoverFlow::ZRDeletailCoverFlow(ZRDeletailCoverFlowHost& host, QObject* parent)
     : QObject(parent), m_host(host)
 {
@@ -183,11 +192,14 @@ void ZRDeletailCoverFlow::coverFlowLoadImageThread(std::vector<CoverFlowJob> job
             m_photos[job.row].setName(job.name);
         }
         const QImage image = m_host.previewOfFile(job.file);
-        if (!image.isNull()) {
-            QMetaObject::invokeMethod(
-                this, [this, row = job.row, image, generation] { applyCoverFlowImage(row, image, generation); },
-                Qt::QueuedConnection);
-        }
+        // Without a preview the row shows the icon of its file type, made on
+        // the main thread where the icon themes are read.
+        QMetaObject::invokeMethod(
+            this,
+            [this, row = job.row, image, name = job.name, generation] {
+                applyCoverFlowImage(row, image.isNull() ? m_host.fileTypeIcon(name) : image, generation);
+            },
+            Qt::QueuedConnection);
     }
     m_nImageState.store(2);
     qInfo("-------LoagImageThread will exit----------------");
@@ -197,7 +209,7 @@ void ZRDeletailCoverFlow::applyCoverFlowImage(int row, const QImage& image, uint
 {
     // The items were rebuilt since the thread started: the row now stands
     // for another file.
-    if (generation != m_photosGeneration)
+    if (generation != m_photosGeneration || image.isNull())
         return;
     {
         std::lock_guard<std::mutex> guard(m_photosLock);
@@ -337,7 +349,8 @@ void ZRDeletailCoverFlow::gridWorker()
 void ZRDeletailCoverFlow::loadImageForGridView(std::shared_ptr<GridLoad> load)
 {
     QImage image;
-    if (m_gridImageState.load() == 0) {
+    const bool tried = m_gridImageState.load() == 0;
+    if (tried) {
         image = m_host.previewOfFile(load->file);
         // The tiles' own pace: one thumbnail every 10 ms at most reaches the
         // main thread.
@@ -347,16 +360,22 @@ void ZRDeletailCoverFlow::loadImageForGridView(std::shared_ptr<GridLoad> load)
     // Always back to the main thread: the tile and its outline node are
     // released there.
     QMetaObject::invokeMethod(
-        this, [this, load = std::move(load), image] { applyGridImage(load, image); }, Qt::QueuedConnection);
+        this, [this, load = std::move(load), image, tried] { applyGridImage(load, image, tried); },
+        Qt::QueuedConnection);
 }
 
-void ZRDeletailCoverFlow::applyGridImage(const std::shared_ptr<GridLoad>& load, const QImage& image)
+void ZRDeletailCoverFlow::applyGridImage(const std::shared_ptr<GridLoad>& load, const QImage& image, bool tried)
 {
     // The tile may be gone, or show another file by now.
     CNGridViewItem* item = load->item.data();
-    if (!item || image.isNull() || item->node() != load->node.get())
+    if (!item || item->node() != load->node.get())
         return;
-    item->refImageWithImage(image);
+    // A file without a thumbnail shows the icon of its type; a load that was
+    // stopped leaves the placeholder.
+    if (!image.isNull())
+        item->refImageWithImage(image);
+    else if (tried)
+        item->refImageWithImage(m_host.fileTypeIcon(item->titleLabel()->text()));
 }
 
 void ZRDeletailCoverFlow::stopGridImageLoading()

@@ -57,6 +57,9 @@ public:
     // A preview of a file, or a null image. Called on the loader threads;
     // by default the bridge's preview (safe on any thread).
     virtual QImage previewOfFile(FileNodeValue file) const;
+    // The picture of a file that has no preview: the icon of its type, by
+    // the extension of its name. Called on the main thread.
+    virtual QImage fileTypeIcon(const QString& name) const;
 };
 
 class ZRDeletailCoverFlow : public QObject,
@@ -152,7 +155,8 @@ private:
     void addGridOperation(std::shared_ptr<GridLoad> load);
     void gridWorker();
     void loadImageForGridView(std::shared_ptr<GridLoad> load);
-    void applyGridImage(const std::shared_ptr<GridLoad>& load, const QImage& image);
+    // tried: the preview was asked for (not skipped by a stop).
+    void applyGridImage(const std::shared_ptr<GridLoad>& load, const QImage& image, bool tried);
     void keepGridNode(CNGridViewItem* item, OpNodeDataPtr node);
 
     ZRDeletailCoverFlowHost& m_host;

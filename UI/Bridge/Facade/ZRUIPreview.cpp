@@ -245,6 +245,17 @@ QImage FacadeInternal::IconImage(const QString& iconName)
     auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
     if (!app || QThread::currentThread() != app->thread())
         return QImage();
+    // A desktop without a theme of its own (a bare window manager) names
+    // only "hicolor", which holds no file-type icons: look further in the
+    // common theme that has them.
+    static const bool themed = [] {
+        const QString theme = QIcon::themeName();
+        if ((theme.isEmpty() || theme == QLatin1String("hicolor")) &&
+            (QIcon::fallbackThemeName().isEmpty() || QIcon::fallbackThemeName() == QLatin1String("hicolor")))
+            QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+        return true;
+    }();
+    (void)themed;
     const QIcon icon = QIcon::fromTheme(iconName);
     QImage image;
     if (!icon.isNull())

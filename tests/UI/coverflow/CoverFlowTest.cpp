@@ -108,6 +108,16 @@ public:
         return image;
     }
 
+    // The icon of a file without a preview: none unless a test sets one.
+    QImage fileTypeIcon(const QString& name) const override
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        iconsAskedFor.push_back(name);
+        if (std::this_thread::get_id() != mainThread)
+            iconAskedOffMain = true;
+        return typeIcon;
+    }
+
     std::vector<FileNodeValue> Calls() const
     {
         std::lock_guard<std::mutex> guard(lock);
@@ -132,6 +142,9 @@ public:
 
     mutable std::mutex lock;
     mutable std::vector<FileNodeValue> calls;
+    QImage typeIcon;
+    mutable std::vector<QString> iconsAskedFor;
+    mutable bool iconAskedOffMain = false;
     mutable bool calledOnMain = false;
     mutable std::atomic<int> inFlight{0};
     mutable std::atomic<int> maxInFlight{0};
@@ -260,6 +273,30 @@ TEST_F(CoverFlowTest, ATriedRowIsNotTriedAgainUntilTheCoverFlowIsRebuilt)
     EnterCoverFlow(flow);
     FinishCoverFlow(flow);
     EXPECT_EQ(window.Calls().size(), 4u);
+}
+
+// A file without a preview (a text file, say) shows the icon of its type in
+// the cover flow and the grid instead of an empty frame; the icon is made on
+// the main thread.
+TEST_F(CoverFlowTest, AFileWithoutAPreviewShowsItsTypeIcon)
+{
+    FakeWindow window(3, "notes");
+    window.noPreview.insert(window.files[1]);
+    window.typeIcon = QImage(41, 41, QImage::Format_ARGB32);
+    window.typeIcon.fill(Qt::red);
+    ZRDeletailCoverFlow flow(window);
+    flow.flowView()->resize(600, 300);
+    EnterCoverFlow(flow);
+    FinishCoverFlow(flow);
+    EXPECT_EQ(flow.photoAt(1)->imageUID(), "notes1");
+    EXPECT_EQ(flow.photoAt(1)->imageRepresentation().width(), 41);
+    EXPECT_EQ(flow.photoAt(0)->imageRepresentation().width(), window.WidthOf(window.files[0]));
+    EXPECT_EQ(window.iconsAskedFor, std::vector<QString>{"notes1"});
+    EXPECT_FALSE(window.iconAskedOffMain);
+    flow.selectedCoverFlow(1);
+    FinishCoverFlow(flow);
+    const QPoint centre = flow.flowView()->itemRect(1).center();
+    EXPECT_EQ(flow.flowView()->grab().toImage().pixelColor(centre), QColor(Qt::red));
 }
 
 TEST_F(CoverFlowTest, OnlyOneImageThreadRunsAndAStopWaitsForIt)
@@ -479,6 +516,22 @@ TEST_F(GridTest, AThumbnailForAReusedTileIsDropped)
     }
     EXPECT_GT(checked, 2u);
     EXPECT_GT(reused, 0u);
+}
+
+TEST_F(GridTest, ATileWithoutAThumbnailShowsItsTypeIcon)
+{
+    FakeWindow window(3, "notes");
+    window.noPreview.insert(window.files[2]);
+    window.typeIcon = QImage(41, 41, QImage::Format_ARGB32);
+    window.typeIcon.fill(Qt::red);
+    ZRDeletailCoverFlow flow(window);
+    Show(flow);
+    FinishGrid(flow);
+    auto* tile = qobject_cast<CNGridViewItem*>(flow.gridMainView()->visibleItemAtIndex(2));
+    ASSERT_NE(tile, nullptr);
+    EXPECT_EQ(tile->itemImage().width(), 41);
+    EXPECT_EQ(window.iconsAskedFor, std::vector<QString>{"notes2"});
+    EXPECT_FALSE(window.iconAskedOffMain);
 }
 
 TEST_F(GridTest, StoppingDropsQueuedThumbnailsAndWaitsForTheRunningOne)

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "DrawingChecks.h"
+
 #include <cstdlib>
 #include <thread>
 #include <vector>
@@ -251,6 +253,23 @@ TEST(GridItem, ThumbnailFromAnotherThreadIsShownOnlyForTheSameNode)
 // What the title line draws: the name, in a colour that stands out from the
 // label's ground, whatever the platform's palette (a dark style once drew
 // solid bars that hid the names).
+// The name starts clear of the check box: no ink of the title in the first
+// columns after the box, and the box itself is not painted over.
+TEST(GridItem, TitleTextKeepsClearOfTheCheckBox)
+{
+    CNGridViewItem item;
+    item.resize(150, 150);
+    item.titleLabel()->setText(QStringLiteral("Wholly-wide-name.jpg"));
+    const QImage drawn = item.grab().toImage();
+    const QRect box = item.itemButton()->geometry();
+    const QRect title = item.titleLabel()->geometry();
+    EXPECT_GT(title.left(), box.right());
+    const DrawnArea gap = Examine(drawn, QRect(title.left(), title.top(), 3, title.height()));
+    EXPECT_EQ(gap.inked, 0) << "the name touches the check box: " << gap;
+    const DrawnArea name = Examine(drawn, title);
+    EXPECT_GE(name.contrast, 4.5) << name;
+}
+
 TEST(GridItem, TitleLineDrawsTheNameInAColourOtherThanItsGround)
 {
     for (const bool darkStyle : {false, true}) {

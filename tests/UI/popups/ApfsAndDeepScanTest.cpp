@@ -1,3 +1,4 @@
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
@@ -5,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "APFSScanWindowController.h"
+#include "DrawingChecks.h"
 #include "PopupTestSupport.h"
 #include "TCImageWindow.h"
 #include "ZRDeepScanViewController.h"
@@ -31,6 +33,33 @@ TEST(ApfsNotice, TitleBarWithoutHeaderPictureAndTheHelpLink)
     c.actuButton()->click();
     ASSERT_EQ(desktop.opened.size(), 2u);
     EXPECT_EQ(desktop.opened[0], QUrl(QStringLiteral("https://help.example/apfs")));
+}
+
+// Every text of the notice reads on the window's dark ground: the title, the
+// two paragraphs, the help link and the OK button's caption.
+TEST(ApfsNotice, EveryTextReadsOnTheDarkGround)
+{
+    PopupResources resources({{"WINDOW_TOP_TITLE", "Vantrel Data Recovery"},
+                              {"APFS_NOTICE_TEXT", "This volume is APFS."},
+                              {"APFS_NOTICE_DETAIL", "Deleted files may not be found."},
+                              {"APFS_HELP_LINK", "Learn more"},
+                              {"APFS_OK_BUTTON", "OK"}});
+    APFSScanWindowController c;
+    TCImageWindow* w = c.window();
+    w->setWindowOpacity(1);
+    w->show();
+    QCoreApplication::processEvents();
+    const QImage picture = w->grab().toImage();
+    KeepShot(picture, "apfs-notice");
+    for (QLabel* label : {c.aTitleLabel(), c.textField(), c.textField1(), c.actualizarLabel()}) {
+        ASSERT_NE(label, nullptr);
+        EXPECT_FALSE(label->text().isEmpty());
+        const DrawnArea drawn = ExamineInWindow(picture, w, label);
+        EXPECT_GE(drawn.contrast, 4.5) << label->text().toStdString() << ": " << drawn;
+    }
+    EXPECT_FALSE(c.okButton()->text().isEmpty());
+    const DrawnArea ok = ExamineInWindow(picture, w, c.okButton());
+    EXPECT_GE(ok.contrast, 3.0) << "OK: " << ok;
 }
 
 TEST(ApfsNotice, CloseButtonAndOkEndTheSessionAtOnceWithoutFading)

@@ -14,6 +14,7 @@
 #include <fstream>
 
 #include "BundleResources.h"
+#include "DrawingChecks.h"
 #include "FakeRootEngine.h"
 #include "NotificationCenter.h"
 #include "TCImageWindow.h"
@@ -37,7 +38,9 @@ protected:
         std::ofstream(dir / "en.lproj/Localizable.strings")
             << "\"MENU_ABOUT_NAME\" = \"About %@\";\n\"WINDOW_TOP_TITLE\" = \"Vantrel\";\n"
                "\"MENU_EXIT\" = \"Quit\";\n\"MENU_WINDOW\" = \"Window\";\n"
-               "\"PAGE_FOUR_SCAN_STOP_YES_BUTTON\" = \"Stop\";\n";
+               "\"PAGE_FOUR_SCAN_STOP_YES_BUTTON\" = \"Stop\";\n"
+               "\"ABOUT_DESCRIPTION\" = \"Finds lost files.\";\n\"ABOUT_COPYRIGHT\" = \"(c) Vantrel\";\n"
+               "\"ABOUT_LINK_TEXT\" = \"Visit our website\";\n";
         ASSERT_TRUE(Bundle::WriteSettings({{"VersionCheck", 3},
                                            {"en", QVariantMap{{"AboutURL", "https://example.test/about"},
                                                               {"IniURL", "https://example.test/version.plist"}}}}));
@@ -250,6 +253,36 @@ TEST_F(AppDelegate, BackHomeReplacesTheRootWindow)
     EXPECT_EQ(delegate.rootWindowCon()->isNotFristLoad(), 1);
     QTest::qWait(10);
     EXPECT_FALSE(first);  // the old one is gone once the event is done
+}
+
+// The body of the about window reads: the name, what the program does, the
+// copyright and the link each draw their text whole, in ink that stands out
+// from the dark ground.
+TEST_F(AppDelegate, AboutWindowShowsItsTextsReadably)
+{
+    ZRAboutWindowController about;
+    TCImageWindow* w = about.window();
+    w->setWindowOpacity(1);
+    w->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
+    QCoreApplication::processEvents();
+    const QImage picture = w->grab().toImage();
+    KeepShot(picture, "about-window");
+    const std::pair<QLabel*, QString> texts[] = {
+        {about.productLabel(), "Vantrel"},
+        {about.descriptionLabel(), "Finds lost files."},
+        {about.copyrightLabel(), "(c) Vantrel"},
+    };
+    for (const auto& [label, text] : texts) {
+        ASSERT_TRUE(label);
+        EXPECT_EQ(label->text(), text);
+        EXPECT_LE(label->fontMetrics().horizontalAdvance(text), label->contentsRect().width()) << text.toStdString();
+        const DrawnArea drawn = ExamineInWindow(picture, w, label, TextRect(label));
+        EXPECT_GE(drawn.contrast, 4.5) << text.toStdString() << ": " << drawn;
+    }
+    EXPECT_EQ(about.aboutlink()->text(), "Visit our website");
+    const DrawnArea link = ExamineInWindow(picture, w, about.aboutlink());
+    EXPECT_GE(link.contrast, 4.5) << "link: " << link;
 }
 
 TEST_F(AppDelegate, AboutWindowRunsModallyAndOpensTheAboutPage)
