@@ -85,6 +85,22 @@ private:
     long long m_most;
 };
 
+// Writes `count` sectors of random bytes that start with an NTFS record
+// signature at random places after the partition start.
+void PlantSignatureNoise(const std::string& image, std::mt19937& random, int count)
+{
+    const long long sectors = static_cast<long long>(std::filesystem::file_size(image) / 512);
+    for (int k = 0; k < count; ++k) {
+        std::vector<uint8_t> junk(512);
+        for (auto& b : junk)
+            b = static_cast<uint8_t>(random());
+        static const char* const kSignatures[] = {"FILE", "INDX", "RSTR", "RCRD"};
+        std::memcpy(junk.data(), kSignatures[random() % 4], 4);
+        const long long at = kPartitionStart + static_cast<long long>(random() % static_cast<unsigned>(sectors - kPartitionStart));
+        WriteAt(image, static_cast<unsigned long long>(at) * 512, junk.data(), junk.size());
+    }
+}
+
 }  // namespace
 
 TEST(ntfs_deep, IntactDisk)
@@ -282,16 +298,7 @@ TEST(ntfs_deep, NoiseNeverStopsTheSearch)
         TempDir dir;
         const std::string image = dir / "noise.img";
         CopyImage(intact, image);
-        const long long sectors = static_cast<long long>(std::filesystem::file_size(image) / 512);
-        for (int k = 0; k < 400; ++k) {
-            std::vector<uint8_t> junk(512);
-            for (auto& b : junk)
-                b = static_cast<uint8_t>(random());
-            static const char* const kSignatures[] = {"FILE", "INDX", "RSTR", "RCRD"};
-            std::memcpy(junk.data(), kSignatures[random() % 4], 4);
-            const long long at = kPartitionStart + static_cast<long long>(random() % static_cast<unsigned>(sectors - kPartitionStart));
-            WriteAt(image, static_cast<unsigned long long>(at) * 512, junk.data(), junk.size());
-        }
+        PlantSignatureNoise(image, random, 400);
         Deep d;
         RunDeep(d, image, 61);
         EXPECT_LE(d.search.GetCandidates().size(), 8u);
@@ -533,16 +540,7 @@ TEST(ntfs_deep, CachedBlocksInPlaceGiveTheSameEvidence)
     const std::string noisy = dir / "noise.img";
     CopyImage(intact, noisy);
     std::mt19937 random(25);
-    const long long sectors = static_cast<long long>(std::filesystem::file_size(noisy) / 512);
-    for (int k = 0; k < 600; ++k) {
-        std::vector<uint8_t> junk(512);
-        for (auto& b : junk)
-            b = static_cast<uint8_t>(random());
-        static const char* const kSignatures[] = {"FILE", "INDX", "RSTR", "RCRD"};
-        std::memcpy(junk.data(), kSignatures[random() % 4], 4);
-        const long long at = kPartitionStart + static_cast<long long>(random() % static_cast<unsigned>(sectors - kPartitionStart));
-        WriteAt(noisy, static_cast<unsigned long long>(at) * 512, junk.data(), junk.size());
-    }
+    PlantSignatureNoise(noisy, random, 600);
     for (const std::string& image : {intact, noisy}) {
         for (int block : {128, 61, 17, 16, 3}) {
             SCOPED_TRACE(std::to_string(block) + " " + image);
