@@ -1,5 +1,6 @@
 #include "BufferStorageDevice.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -13,19 +14,23 @@ int CBufferStorageDevice::Close()
 }
 
 int CBufferStorageDevice::InitBufferDevice(IStorageDevice* device, unsigned long long startSector,
-                                           unsigned int sectorSize, unsigned int sectorsPerBlock, unsigned int blocks)
+                                           unsigned int sectorSize, unsigned int sectorsPerBlock, unsigned int blocks,
+                                           unsigned int slack)
 {
     m_dwInitialized = 0;
     m_llHeldSectors = 0;
     const unsigned long long ringSectors = static_cast<unsigned long long>(sectorsPerBlock) * blocks;
-    if (sectorSize == 0 || ringSectors == 0 || ringSectors > 0xFFFFFFFFULL) {
+    // Two free slots after the held ones, and the copy in front.
+    const unsigned long long slotSectors = static_cast<unsigned long long>(sectorsPerBlock) * (blocks + 3ULL);
+    if (sectorSize == 0 || ringSectors == 0 || slotSectors > 0xFFFFFFFFULL ||
+        slotSectors * sectorSize > (1ULL << 40)) {
         Close();
         return 0;
     }
-    const size_t bytes = static_cast<size_t>(ringSectors) * sectorSize;
+    const size_t bytes = static_cast<size_t>(slotSectors) * sectorSize + slack;
     if (bytes != m_uRingBytes) {
         m_ring.reset();
-        m_ring.reset(new (std::nothrow) unsigned char[bytes]);
+        m_ring = NewLargeBuffer(bytes);
         m_uRingBytes = m_ring ? bytes : 0;
         if (!m_ring)
             return 0;
@@ -33,7 +38,10 @@ int CBufferStorageDevice::InitBufferDevice(IStorageDevice* device, unsigned long
     m_dwSectorSize = sectorSize;
     m_llFirstSector = static_cast<long long>(startSector);
     m_llHeldSectors = 0;
-    m_dwWritePos = 0;
+    m_dwWriteSlot = 0;
+    m_dwSlots = blocks + 2;
+    m_dwSlack = slack;
+    std::memset(m_ring.get() + bytes - slack, 0, slack);
     m_dwSectorsPerBlock = sectorsPerBlock;
     m_dwBlocks = blocks;
     m_dwRingSectors = static_cast<unsigned int>(ringSectors);
@@ -42,17 +50,43 @@ int CBufferStorageDevice::InitBufferDevice(IStorageDevice* device, unsigned long
     return 1;
 }
 
-void CBufferStorageDevice::AddBlockToBuffer(const char* block)
+unsigned char* CBufferStorageDevice::Slot(unsigned int k) const
 {
-    if (!m_dwInitialized || !block)
+    return m_ring.get() + (static_cast<size_t>(k) + 1) * m_dwSectorsPerBlock * m_dwSectorSize;
+}
+
+unsigned char* CBufferStorageDevice::BeginBlock()
+{
+    if (!m_dwInitialized)
+        return nullptr;
+    const size_t blockBytes = static_cast<size_t>(m_dwSectorsPerBlock) * m_dwSectorSize;
+    // The first slot follows the copy of the last one, which is the block
+    // before it.
+    if (m_dwWriteSlot == 0 && m_llHeldSectors > 0)
+        std::memcpy(m_ring.get(), Slot(m_dwSlots - 1), blockBytes);
+    // The slot after is free (or the slack past the last slot already zero).
+    if (m_dwWriteSlot + 1 < m_dwSlots)
+        std::memset(Slot(m_dwWriteSlot + 1), 0, std::min<size_t>(m_dwSlack, blockBytes));
+    return Slot(m_dwWriteSlot);
+}
+
+void CBufferStorageDevice::CommitBlock()
+{
+    if (!m_dwInitialized)
         return;
-    std::memcpy(m_ring.get() + static_cast<size_t>(m_dwWritePos) * m_dwSectorSize, block,
-                static_cast<size_t>(m_dwSectorsPerBlock) * m_dwSectorSize);
-    m_dwWritePos = (m_dwWritePos + m_dwSectorsPerBlock) % m_dwRingSectors;
+    m_dwWriteSlot = (m_dwWriteSlot + 1) % m_dwSlots;
     if (m_llHeldSectors < m_dwRingSectors)
         m_llHeldSectors += m_dwSectorsPerBlock;
     else
         m_llFirstSector += m_dwSectorsPerBlock;
+}
+
+void CBufferStorageDevice::AddBlockToBuffer(const char* block)
+{
+    if (!m_dwInitialized || !block)
+        return;
+    std::memcpy(Slot(m_dwWriteSlot), block, static_cast<size_t>(m_dwSectorsPerBlock) * m_dwSectorSize);
+    CommitBlock();
 }
 
 int CBufferStorageDevice::ReadSector(void* buffer, long long first, long long count)
@@ -60,17 +94,20 @@ int CBufferStorageDevice::ReadSector(void* buffer, long long first, long long co
     if (!m_dwInitialized || !buffer || count <= 0)
         return 0;
     if (first >= m_llFirstSector && count <= m_llHeldSectors && first - m_llFirstSector <= m_llHeldSectors - count) {
-        const unsigned long long oldest = m_llHeldSectors == m_dwRingSectors ? m_dwWritePos : 0;
-        const unsigned long long pos = (static_cast<unsigned long long>(first - m_llFirstSector) + oldest) % m_dwRingSectors;
+        const unsigned long long slotSectors = static_cast<unsigned long long>(m_dwSlots) * m_dwSectorsPerBlock;
+        const unsigned long long held = static_cast<unsigned long long>(m_llHeldSectors) / m_dwSectorsPerBlock;
+        const unsigned long long oldest = (m_dwWriteSlot + m_dwSlots - held) % m_dwSlots * m_dwSectorsPerBlock;
+        const unsigned long long pos = (static_cast<unsigned long long>(first - m_llFirstSector) + oldest) % slotSectors;
         const size_t ss = m_dwSectorSize;
         auto* out = static_cast<unsigned char*>(buffer);
         const unsigned long long n = static_cast<unsigned long long>(count);
-        if (pos + n > m_dwRingSectors) {
-            const unsigned long long head = m_dwRingSectors - pos;
-            std::memcpy(out, m_ring.get() + pos * ss, head * ss);
-            std::memcpy(out + head * ss, m_ring.get(), (n - head) * ss);
+        const unsigned char* base = Slot(0);
+        if (pos + n > slotSectors) {
+            const unsigned long long head = slotSectors - pos;
+            std::memcpy(out, base + pos * ss, head * ss);
+            std::memcpy(out + head * ss, base, (n - head) * ss);
         } else {
-            std::memcpy(out, m_ring.get() + pos * ss, n * ss);
+            std::memcpy(out, base + pos * ss, n * ss);
         }
         return 1;
     }

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "IStorageDevice.h"
+#include "LargeBuffer.h"
 
 class CBufferStorageDevice : public IStorageDevice {
 public:
@@ -30,23 +31,43 @@ public:
     int IsPermitted() override { return 1; }
 
     // Blocks must then arrive in ascending, contiguous order from startSector.
-    // 0 when the sizes are unusable.
+    // slack: zero bytes kept after the block BeginBlock hands out. 0 when the
+    // sizes are unusable.
     int InitBufferDevice(IStorageDevice* device, unsigned long long startSector, unsigned int sectorSize,
-                         unsigned int sectorsPerBlock, unsigned int blocks);
+                         unsigned int sectorsPerBlock, unsigned int blocks, unsigned int slack = 0);
     // Copies one block (sectors per block sectors) into the ring.
     void AddBlockToBuffer(const char* block);
+    // Where the next block is to be written in place: the block added last
+    // lies right before it in memory (when one was added since the start),
+    // slack zero bytes right after it. It is not part of what the ring
+    // holds, and the held blocks stay readable, until CommitBlock. Null
+    // before a usable start.
+    unsigned char* BeginBlock();
+    // The block written at BeginBlock joins the ring, in place of the
+    // oldest one when the ring is full.
+    void CommitBlock();
     int IsFullBuffer() const { return m_dwInitialized && m_llHeldSectors == m_dwRingSectors; }
     long long GetDeviceStartSector() const { return m_llFirstSector; }
     IStorageDevice* GetFallbackDevice() const { return m_pDevice; }
 
 private:
+    // Memory of slot k of the ring (0 <= k <= m_dwSlots), past the copy of
+    // the last slot kept in front of the first one.
+    unsigned char* Slot(unsigned int k) const;
+
+    // The copy of the last slot, m_dwSlots slots, then m_dwSlack zero bytes.
+    // The held blocks lie in consecutive slots (modulo the count) before
+    // m_dwWriteSlot; the two slots from it on are free, so a block written
+    // in place keeps the held ones whole and has free memory behind it.
     // Only sectors already added are ever read from it, so it is not
     // cleared; a new start of the same size keeps it.
-    std::unique_ptr<unsigned char[]> m_ring;
+    LargeBuffer m_ring;
     size_t m_uRingBytes = 0;
     long long m_llFirstSector = 0;
     long long m_llHeldSectors = 0;
-    unsigned int m_dwWritePos = 0;
+    unsigned int m_dwWriteSlot = 0;
+    unsigned int m_dwSlots = 0;
+    unsigned int m_dwSlack = 0;
     unsigned int m_dwSectorsPerBlock = 0;
     unsigned int m_dwBlocks = 0;
     unsigned int m_dwRingSectors = 0;

@@ -86,7 +86,6 @@ int CRAWSearchController::PreparetoSearch()
     ResetRawSearchState();
     CNotifyCenter::Instance()->SetProgress(m_pProgress);
 
-    m_pBlockBuffer.reset();
     m_dwBufferSize = 0;
     if (!m_pDevice || m_iSectorsperBlock < 1)
         return 0;
@@ -96,7 +95,9 @@ int CRAWSearchController::PreparetoSearch()
         return 0;
     m_iSectorSize = static_cast<int>(ss);
 
-    m_BlockCache.InitBufferDevice(m_pDevice, 0, ss, static_cast<unsigned int>(m_iSectorsperBlock), kCacheBlocks);
+    if (!m_BlockCache.InitBufferDevice(m_pDevice, 0, ss, static_cast<unsigned int>(m_iSectorsperBlock), kCacheBlocks,
+                                       kBufferSlack))
+        return 0;
     m_pFileTypeManager = std::make_unique<CFileTypeManager>();
     m_pFileTypeManager->Initialize();
     DeleteManagers();
@@ -106,7 +107,6 @@ int CRAWSearchController::PreparetoSearch()
         m_pTreeBuilder->AddSearcherInfo(SEARCHER_LABEL_RAW, LABEL_RAW_ROOT_ID);
     }
     m_dwBufferSize = static_cast<unsigned int>(bufferSize);
-    m_pBlockBuffer.reset(new unsigned char[bufferSize + kBufferSlack]());
     m_llPreviousBlock = -1;
     m_llNextBlock = 0;
     return 1;
@@ -166,7 +166,7 @@ int CRAWSearchController::AnalyzeBlock(long long startSector, long long sectorCo
     if (registry->GetAnalyserList(0).empty() && registry->GetAnalyserMap(0).empty() &&
         registry->GetAnalyserMultimap(0).empty())
         return 1;
-    if (!m_pBlockBuffer || !m_pDevice || startSector < 0 || sectorCount <= 0)
+    if (m_dwBufferSize == 0 || !m_pDevice || startSector < 0 || sectorCount <= 0)
         return 1;
     const long long spb = m_iSectorsperBlock;
     const long long count = std::min(sectorCount, spb);
@@ -184,11 +184,16 @@ int CRAWSearchController::AnalyzeBlock(long long startSector, long long sectorCo
     // the ring starts again at the new block.
     if (startSector != m_llNextBlock) {
         m_BlockCache.InitBufferDevice(m_pDevice, static_cast<unsigned long long>(startSector),
-                                      static_cast<unsigned int>(ss), static_cast<unsigned int>(spb), kCacheBlocks);
+                                      static_cast<unsigned int>(ss), static_cast<unsigned int>(spb), kCacheBlocks,
+                                      kBufferSlack);
         m_llPreviousBlock = -1;
     }
 
-    unsigned char* current = m_pBlockBuffer.get() + half;
+    // The block is read into the ring's next slot, right after the block
+    // before it and followed by zeros.
+    unsigned char* current = m_BlockCache.BeginBlock();
+    if (!current)
+        return 1;
     // An unreadable block counts as zeros, as the devices give them; it is
     // probed by nobody but keeps its place in the look-back half and the
     // ring. A short last block has zeros after its end, never the bytes of
@@ -203,7 +208,7 @@ int CRAWSearchController::AnalyzeBlock(long long startSector, long long sectorCo
     context.llLookBackStart = m_llPreviousBlock >= 0 && m_llPreviousBlock + spb == startSector ? m_llPreviousBlock
                                                                                                : startSector;
     context.llBlockEnd = startSector + count;
-    context.pBlockBase = m_pBlockBuffer.get();
+    context.pBlockBase = current - half;
     context.llBaseSector = startSector - spb;
     context.dwSectorSize = static_cast<unsigned int>(ss);
 
@@ -256,12 +261,11 @@ int CRAWSearchController::AnalyzeBlock(long long startSector, long long sectorCo
         ++i;
     }
 
-    // The current block becomes the look-back block of the next call.
-    std::memcpy(m_pBlockBuffer.get(), current, half);
+    // The current block joins the ring, and is the look-back block of the
+    // next call where it lies.
     if (m_BlockCache.IsFullBuffer())
         SizeWaitingFromRing(spb);
-    VANTREL_ASSERT(m_pBlockBuffer);
-    m_BlockCache.AddBlockToBuffer(reinterpret_cast<const char*>(m_pBlockBuffer.get()));
+    m_BlockCache.CommitBlock();
     m_llPreviousBlock = startSector;
     m_llNextBlock = startSector + spb;
     return 1;
@@ -485,7 +489,7 @@ void CRAWSearchController::EndSearch(int flag)
     CatchExeception::WriteLogFile("--------------%s:%d:--------\n", "EndSearch", 436);
 
     CNotifyCenter::Instance()->Reset();
-    m_pBlockBuffer.reset();
+    m_dwBufferSize = 0;
     m_BlockCache.Close();
     if (m_pTreeBuilder) {
         m_pTreeBuilder->FlashBuild(SEARCHER_RAW);

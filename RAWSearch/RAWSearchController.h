@@ -98,9 +98,9 @@ private:
     CandidateList m_listPending;
     CandidateList m_listWait;
     std::map<long long, unsigned int>* m_pFileSectorMap = nullptr;
+    // Bytes of the previous and the current block, which lie together in
+    // the ring's memory (then kBufferSlack zero bytes); 0 before a search.
     unsigned int m_dwBufferSize = 0;
-    // Previous block, current block, then kBufferSlack zero bytes.
-    std::unique_ptr<unsigned char[]> m_pBlockBuffer;
     TBitmap* m_pBitmap = nullptr;
     int m_iSectorSize = 512;
     OpenCandidate m_arrOpen[kMaxOpenCandidates] = {};

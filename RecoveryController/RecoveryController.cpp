@@ -106,9 +106,10 @@ private:
     std::mutex m_lock;
 };
 
-// Blocks in flight in a parallel scan: the reader hands block b + 1 (and
-// b + 2) out while the searchers are at block b.
-constexpr long long kPipelineBlocks = 3;
+// Blocks in flight in a parallel scan: a searcher starts block b once
+// block b + 1 is out as well (reads that run past a block's end are served
+// from the next one), and the reader hands b + 2 (and b + 3) out meanwhile.
+constexpr long long kPipelineBlocks = 4;
 // How often the scan thread looks at the stop button and the progress
 // while it waits for the workers.
 constexpr std::chrono::milliseconds kStopPoll{10};
@@ -452,12 +453,15 @@ ResultCode CCompleteRecoveryController::SearchDataParallel(long long firstBlock,
     const auto work = [&](const std::vector<size_t>& mine) {
         for (long long b = firstBlock; b <= lastBlock; ++b) {
             std::shared_ptr<const CCachedBlock> block;
+            std::shared_ptr<const CCachedBlock> next;
             {
                 std::unique_lock<std::mutex> guard(lock);
-                changed.wait(guard, [&] { return stop || published >= b; });
+                changed.wait(guard, [&] { return stop || published >= std::min(b + 1, lastBlock); });
                 if (stop)
                     return;
                 block = slots[static_cast<size_t>(b % kPipelineBlocks)];
+                if (b < lastBlock)
+                    next = slots[static_cast<size_t>((b + 1) % kPipelineBlocks)];
             }
             const long long start = b * n;
             const long long sectors = std::min(n, last - start + 1);
@@ -468,7 +472,7 @@ ResultCode CCompleteRecoveryController::SearchDataParallel(long long firstBlock,
                     if (stop)
                         return;
                 }
-                m_vBlockDevices[i]->SetBlock(block);
+                m_vBlockDevices[i]->SetBlock(block, next);
                 m_vSearchers[i].pSearcher->AnalyzeBlock(start, sectors);
                 m_vBlockDevices[i]->SetBlock(nullptr);
                 std::lock_guard<std::mutex> guard(lock);

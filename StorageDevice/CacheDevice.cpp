@@ -31,17 +31,17 @@ long long CStorageDeviceWithCache::GetTotalSectors()
     return m_pSource ? m_pSource->GetTotalSectors() : 0;
 }
 
-std::unique_ptr<uint8_t[]> CStorageDeviceWithCache::BufferPool::Take()
+LargeBuffer CStorageDeviceWithCache::BufferPool::Take()
 {
     std::lock_guard<std::mutex> guard(lock);
     if (vFree.empty())
         return nullptr;
-    std::unique_ptr<uint8_t[]> buffer = std::move(vFree.back());
+    LargeBuffer buffer = std::move(vFree.back());
     vFree.pop_back();
     return buffer;
 }
 
-void CStorageDeviceWithCache::BufferPool::Give(std::unique_ptr<uint8_t[]> buffer, size_t bytes)
+void CStorageDeviceWithCache::BufferPool::Give(LargeBuffer buffer, size_t bytes)
 {
     std::lock_guard<std::mutex> guard(lock);
     // A buffer of the size before a change of block size is not kept.
@@ -56,9 +56,9 @@ void CStorageDeviceWithCache::BufferPool::Reset(size_t bytes)
     nBytes = bytes;
 }
 
-std::unique_ptr<uint8_t[]> CStorageDeviceWithCache::NewBlockBuffer() const
+LargeBuffer CStorageDeviceWithCache::NewBlockBuffer() const
 {
-    return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[BlockBytes()]);
+    return NewLargeBuffer(BlockBytes());
 }
 
 int CStorageDeviceWithCache::ReadFromSource(void* buffer, long long first, long long count)
@@ -126,7 +126,7 @@ void CStorageDeviceWithCache::ReaderMain()
         m_s64NextSector += count;
         --m_iReadRequests;
         m_s64InFlightFirst = first;
-        std::unique_ptr<uint8_t[]> data = m_pPool->Take();
+        LargeBuffer data = m_pPool->Take();
 
         // Read without the queue lock, so the scan thread can take queued
         // blocks while a slow read runs.
@@ -316,7 +316,24 @@ int CCachedBlockDevice::ReadSector(void* buffer, long long first, long long coun
 {
     if (!m_pCache)
         return 0;
-    const CCachedBlock* block = m_pBlock && m_pBlock->bRead ? m_pBlock.get() : nullptr;
+    const auto usable = [](const std::shared_ptr<const CCachedBlock>& b) {
+        return b && b->bRead && b->pData ? b.get() : nullptr;
+    };
+    const CCachedBlock* block = usable(m_pBlock);
+    const CCachedBlock* next = usable(m_pNext);
+    // The part in the current block comes from it; whatever follows it is
+    // read through the next block, which passes to the source past its own.
+    if (block && next && buffer && count > 0 && first >= block->s64First &&
+        first < block->s64First + block->s64Count && first + count > block->s64First + block->s64Count &&
+        next->s64First == block->s64First + block->s64Count) {
+        const long long cached = block->s64First + block->s64Count - first;
+        const size_t bytes = static_cast<size_t>(cached) * GetSectorSize();
+        std::memcpy(buffer, block->pData.get() + static_cast<size_t>(first - block->s64First) * GetSectorSize(), bytes);
+        return m_pCache->ReadThrough(next->pData.get(), next->s64First, next->s64Count,
+                                     static_cast<uint8_t*>(buffer) + bytes, first + cached, count - cached);
+    }
+    if (!block || first < block->s64First || first >= block->s64First + block->s64Count)
+        block = next;
     return m_pCache->ReadThrough(block ? block->pData.get() : nullptr, block ? block->s64First : 0,
                                  block ? block->s64Count : 0, buffer, first, count);
 }
