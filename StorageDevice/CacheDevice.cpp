@@ -67,13 +67,20 @@ int CStorageDeviceWithCache::ReadFromSource(void* buffer, long long first, long 
     return m_pSource->ReadSector(buffer, first, count);
 }
 
-bool CStorageDeviceWithCache::ReadBlockFromSource(uint8_t* buffer, long long first, long long count)
+bool CStorageDeviceWithCache::ReadBlockFromSource(LargeBuffer& buffer, long long first, long long count)
 {
-    if (ReadFromSource(buffer, first, count))
-        return true;
+    {
+        std::lock_guard<std::mutex> lock(m_sourceLock);
+        if (m_pSource->ReadSectorInto(buffer, first, count))
+            return true;
+    }
+    // The source kept a buffer its read may still land in.
+    if (!buffer)
+        buffer = NewBlockBuffer();
     // Block buffers are reused: a failed read must not leave the bytes of an
     // earlier block behind.
-    std::memset(buffer, 0, static_cast<size_t>(count) * m_dwSectorSize);
+    if (buffer)
+        std::memset(buffer.get(), 0, static_cast<size_t>(count) * m_dwSectorSize);
     return false;
 }
 
@@ -133,7 +140,7 @@ void CStorageDeviceWithCache::ReaderMain()
         lock.unlock();
         if (!data)
             data = NewBlockBuffer();
-        const bool ok = data && ReadBlockFromSource(data.get(), first, count);
+        const bool ok = data && ReadBlockFromSource(data, first, count);
         lock.lock();
 
         m_s64InFlightFirst = -1;
@@ -207,7 +214,11 @@ int CStorageDeviceWithCache::SetCurCacheBlock(long long block)
 
     // Not in the queue (the reader stopped, or the block was asked for out
     // of order): read it here.
-    m_bCurBlockRead = ReadBlockFromSource(m_pCurBlock.get(), want, count);
+    m_bCurBlockRead = ReadBlockFromSource(m_pCurBlock, want, count);
+    if (!m_pCurBlock) {
+        m_s64CurBlock = -1;  // no memory left for a block
+        return 0;
+    }
     m_s64CurBlock = block;
     m_s64CurFirst = want;
     m_s64CurCount = count;
@@ -239,7 +250,9 @@ std::shared_ptr<const CCachedBlock> CStorageDeviceWithCache::TakeBlock(long long
             return nullptr;
         queued.s64First = want;
         queued.s64Count = count;
-        queued.bRead = ReadBlockFromSource(queued.pData.get(), want, count);
+        queued.bRead = ReadBlockFromSource(queued.pData, want, count);
+        if (!queued.pData)
+            return nullptr;
     }
     const size_t bytes = BlockBytes();
     std::shared_ptr<BufferPool> pool = m_pPool;

@@ -103,7 +103,9 @@ private:
     // thread may both read it, and devices are not safe to share otherwise.
     int ReadFromSource(void* buffer, long long first, long long count);
     // False, with the block zero-filled, when the source failed the read.
-    bool ReadBlockFromSource(uint8_t* buffer, long long first, long long count);
+    // The source may keep the buffer (see ReadSectorInto): it is then a new
+    // one, or null without memory.
+    bool ReadBlockFromSource(LargeBuffer& buffer, long long first, long long count);
     LargeBuffer NewBlockBuffer() const;
     size_t BlockBytes() const { return static_cast<size_t>(m_dwBlockSize) * m_dwSectorSize; }
 

@@ -25,6 +25,7 @@ std::atomic<long long> g_timeoutMs{30000};
 struct ReadSlot {
     aiocb cb{};
     unsigned char* pBuffer = nullptr;
+    LargeBuffer pCallerBuffer;  // a caller's buffer the request reads into
 };
 
 ReadSlot* NewSlot()
@@ -105,17 +106,19 @@ WaitResult WaitForRequest(aiocb& cb)
 
 enum class ChunkResult { Read, Failed, Orphaned };
 
-// Reads one chunk through the slot into dst. A short read is continued
+// Reads one chunk through the slot into dst: into the slot's buffer and
+// then copied, or straight into dst when direct. A short read is continued
 // until the chunk is full or the file ends; the end of the file leaves the
 // rest zero, but only after some data (a chunk wholly past the end fails).
-ChunkResult ReadChunk(ReadSlot& slot, int fd, long long offset, unsigned char* dst, long long length)
+ChunkResult ReadChunk(ReadSlot& slot, int fd, long long offset, unsigned char* dst, long long length, bool direct)
 {
+    unsigned char* target = direct ? dst : slot.pBuffer;
     long long got = 0;
     while (got < length) {
         aiocb& cb = slot.cb;
         std::memset(&cb, 0, sizeof cb);
         cb.aio_fildes = fd;
-        cb.aio_buf = slot.pBuffer + got;
+        cb.aio_buf = target + got;
         cb.aio_nbytes = static_cast<size_t>(length - got);
         cb.aio_offset = static_cast<off_t>(offset + got);
         cb.aio_sigevent.sigev_notify = SIGEV_NONE;
@@ -138,22 +141,21 @@ ChunkResult ReadChunk(ReadSlot& slot, int fd, long long offset, unsigned char* d
     }
     if (got <= 0)
         return ChunkResult::Failed;
-    std::memcpy(dst, slot.pBuffer, static_cast<size_t>(got));
+    if (!direct)
+        std::memcpy(dst, slot.pBuffer, static_cast<size_t>(got));
     std::memset(dst + got, 0, static_cast<size_t>(length - got));
     return ChunkResult::Read;
 }
 
-}  // namespace
-
-long long ZRReadAsyncData(void* buffer, int fd, long long offset, long long length)
+// The chunks of a read, one at a time. A caller's buffer the system reads
+// into directly goes with the slot of a request that timed out, and the
+// rest of the read is not asked for.
+long long ReadChunks(unsigned char* dst, LargeBuffer* owned, int fd, long long offset, long long length)
 {
-    if (!buffer || fd < 0 || offset < 0 || length <= 0 || offset > INT64_MAX - length)
-        return 0;
     RawReadState& st = State();
     autolocker<mutex_locker> lock(st.lock);
     ReapOrphans(st);
 
-    auto* dst = static_cast<unsigned char*>(buffer);
     bool allRead = true;
     for (long long pos = 0; pos < length;) {
         long long chunk = std::min(kChunkBytes, length - pos);
@@ -161,11 +163,15 @@ long long ZRReadAsyncData(void* buffer, int fd, long long offset, long long leng
         // taken: the device is not answering, so fail at once.
         if (!st.pSlot && st.iOrphans < kMaxOrphans)
             st.pSlot = NewSlot();
-        ChunkResult result = st.pSlot ? ReadChunk(*st.pSlot, fd, offset + pos, dst + pos, chunk)
+        ChunkResult result = st.pSlot ? ReadChunk(*st.pSlot, fd, offset + pos, dst + pos, chunk, owned != nullptr)
                                       : ChunkResult::Failed;
         if (result == ChunkResult::Orphaned) {
             st.orphans[st.iOrphans++] = st.pSlot;
             st.pSlot = nullptr;
+            if (owned) {
+                st.orphans[st.iOrphans - 1]->pCallerBuffer = std::move(*owned);
+                return 0;
+            }
         }
         if (result != ChunkResult::Read) {
             std::memset(dst + pos, 0, static_cast<size_t>(chunk));
@@ -174,6 +180,27 @@ long long ZRReadAsyncData(void* buffer, int fd, long long offset, long long leng
         pos += chunk;
     }
     return allRead ? length : 0;
+}
+
+bool UsableRead(const void* buffer, int fd, long long offset, long long length)
+{
+    return buffer && fd >= 0 && offset >= 0 && length > 0 && offset <= INT64_MAX - length;
+}
+
+}  // namespace
+
+long long ZRReadAsyncData(void* buffer, int fd, long long offset, long long length)
+{
+    if (!UsableRead(buffer, fd, offset, length))
+        return 0;
+    return ReadChunks(static_cast<unsigned char*>(buffer), nullptr, fd, offset, length);
+}
+
+long long ZRReadAsyncDataInto(LargeBuffer& buffer, int fd, long long offset, long long length)
+{
+    if (!UsableRead(buffer.get(), fd, offset, length))
+        return 0;
+    return ReadChunks(buffer.get(), &buffer, fd, offset, length);
 }
 
 void SetRawReadTimeoutForTesting(long long milliseconds)

@@ -125,7 +125,8 @@ int CRawNodeDevice::Close()
     return 1;
 }
 
-int CRawNodeDevice::ReadSector(void* buffer, long long first, long long count)
+template <class Read>
+int CRawNodeDevice::ReadWith(const void* buffer, long long first, long long count, const Read& read)
 {
     m_llLastError = 0;
     long long offset = 0, length = 0;
@@ -133,12 +134,25 @@ int CRawNodeDevice::ReadSector(void* buffer, long long first, long long count)
         m_llLastError = m_codes.badArgument;
         return 0;
     }
-    if (ZRReadAsyncData(buffer, m_iFd, offset, length) <= 0) {
+    if (read(offset, length) <= 0) {
         OnReadFailed();
         m_llLastError = m_codes.readFailed;
         return 0;
     }
     return 1;
+}
+
+int CRawNodeDevice::ReadSector(void* buffer, long long first, long long count)
+{
+    return ReadWith(buffer, first, count,
+                    [&](long long offset, long long length) { return ZRReadAsyncData(buffer, m_iFd, offset, length); });
+}
+
+int CRawNodeDevice::ReadSectorInto(LargeBuffer& buffer, long long first, long long count)
+{
+    return ReadWith(buffer.get(), first, count, [&](long long offset, long long length) {
+        return ZRReadAsyncDataInto(buffer, m_iFd, offset, length);
+    });
 }
 
 CDiskDevice::CDiskDevice(const char* path)

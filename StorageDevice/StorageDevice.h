@@ -48,6 +48,8 @@ public:
     int Open(char* path) override;
     int Close() override;
     int ReadSector(void* buffer, long long first, long long count) override;
+    // The system reads into the buffer itself.
+    int ReadSectorInto(LargeBuffer& buffer, long long first, long long count) override;
     int IsPermitted() override { return m_iPermitted; }
 
 protected:
@@ -59,6 +61,9 @@ protected:
     virtual bool AcceptRead(long long first) { (void)first; return true; }
     // Called when the system read failed, before the code is set.
     virtual void OnReadFailed() {}
+    // The read of either kind: read(offset, length) is the system's.
+    template <class Read>
+    int ReadWith(const void* buffer, long long first, long long count, const Read& read);
 
     int m_iFd = -1;
     std::string m_strPath;

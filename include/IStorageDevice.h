@@ -2,6 +2,7 @@
 // volumes and the read-ahead cache all read through this interface.
 #pragma once
 
+#include "LargeBuffer.h"
 #include "ResultCode.h"
 
 class IStorageDeviceData;
@@ -19,6 +20,13 @@ public:
     virtual int Open(char* path) = 0;
     virtual int Close() = 0;
     virtual int ReadSector(void* buffer, long long first, long long count) = 0;
+    // As ReadSector, into a buffer the device may keep: a device whose
+    // system read did not finish in time, and may still land in the buffer,
+    // takes it (buffer is then null) and fails the read.
+    virtual int ReadSectorInto(LargeBuffer& buffer, long long first, long long count)
+    {
+        return ReadSector(buffer.get(), first, count);
+    }
     virtual unsigned int GetSectorSize() = 0;
     virtual long long GetTotalSectors() = 0;
     virtual int IOCtl(unsigned long long request, void* arg) = 0;

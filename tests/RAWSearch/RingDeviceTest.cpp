@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "BufferStorageDevice.h"
@@ -128,6 +130,58 @@ TEST(rawRing, RestartForgetsWhatWasHeld)
     EXPECT_EQ(r.ring.InitBufferDevice(&r.fallback, 0, kSS, 0, 3), 0);
     EXPECT_FALSE(r.ReadsRight(8, 8));
     EXPECT_EQ(r.fallback.ReadCount(), 2u);
+}
+
+// A block written in place lies right after the block added before it and
+// has the slack's zeros after it; the held blocks stay readable until it is
+// committed, and it is not read from the ring before.
+TEST(rawRing, BlocksWrittenInPlace)
+{
+    constexpr unsigned kSlack = 700;
+    CStampedMemoryDevice source{90 * kBlock, kSS};
+    CountingDevice fallback{&source};
+    CBufferStorageDevice ring;
+    ASSERT_EQ(ring.InitBufferDevice(&fallback, 0, kSS, kBlock, kBlocks, kSlack), 1);
+    const size_t blockBytes = kBlock * kSS;
+    std::vector<unsigned char> buf(2 * blockBytes);
+    // Enough blocks for the ring's memory to wrap more than twice.
+    for (long long b = 0; b < 90; ++b) {
+        SCOPED_TRACE(b);
+        unsigned char* slot = ring.BeginBlock();
+        ASSERT_NE(slot, nullptr);
+        if (b > 0) {
+            EXPECT_EQ(FirstBadStamp(slot - blockBytes, (b - 1) * kBlock, kBlock, kSS), -1) << "the block before";
+        }
+        ASSERT_EQ(source.ReadSector(slot, b * kBlock, kBlock), 1);
+        std::vector<unsigned char> zeros(kSlack, 0);
+        EXPECT_EQ(std::memcmp(slot + blockBytes, zeros.data(), kSlack), 0) << "the slack after it";
+        // Everything held is still there; the new block is not held yet.
+        const long long held = std::min<long long>(b, kBlocks) * kBlock;
+        const size_t before = fallback.ReadCount();
+        if (held > 0) {
+            std::vector<unsigned char> all(static_cast<size_t>(held) * kSS);
+            ASSERT_EQ(ring.ReadSector(all.data(), b * kBlock - held, held), 1);
+            EXPECT_EQ(FirstBadStamp(all.data(), b * kBlock - held, held, kSS), -1);
+        }
+        EXPECT_EQ(fallback.ReadCount(), before);
+        ASSERT_EQ(ring.ReadSector(buf.data(), b * kBlock, 1), 1);
+        EXPECT_EQ(fallback.ReadCount(), before + 1);
+        ring.CommitBlock();
+        EXPECT_EQ(ring.GetTotalSectors(), std::min<long long>(b + 1, kBlocks) * kBlock);
+        ASSERT_EQ(ring.ReadSector(buf.data(), b * kBlock, kBlock), 1);
+        EXPECT_EQ(FirstBadStamp(buf.data(), b * kBlock, kBlock, kSS), -1);
+        EXPECT_EQ(fallback.ReadCount(), before + 1);
+    }
+    // Copied blocks and blocks written in place share the ring.
+    std::vector<char> block(blockBytes);
+    ASSERT_EQ(source.ReadSector(block.data(), 0, kBlock), 1);
+    ring.AddBlockToBuffer(block.data());
+    EXPECT_EQ(ring.GetDeviceStartSector(), 71 * kBlock);
+    // Before a start nothing is handed out.
+    CBufferStorageDevice bare;
+    EXPECT_EQ(bare.BeginBlock(), nullptr);
+    bare.CommitBlock();
+    EXPECT_EQ(bare.GetTotalSectors(), 0);
 }
 
 }  // namespace

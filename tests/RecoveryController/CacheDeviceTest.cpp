@@ -5,11 +5,13 @@
 #include <map>
 #include <mutex>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "Bitmap.h"
 #include "CacheDevice.h"
+#include "StampedImage.h"
 #include "StampedMemoryDevice.h"
 
 namespace {
@@ -187,6 +189,144 @@ TEST(cache_device, ReadsAroundTheCurrentBlock)
     EXPECT_EQ(fresh.cache.ReadSector(buf.data(), 10, 8), 1);
     EXPECT_EQ(FirstBadStamp(buf.data(), 10, 8, 512), -1);
     EXPECT_EQ(fresh.counting.Reads().size(), 1u);
+}
+
+// A searcher's device at a block reads what runs past that block's end from
+// the next block when it has it, and only the rest from the source.
+TEST(cache_device, BlockDeviceReadsOnIntoTheNextBlock)
+{
+    // 200 sectors in blocks of 16; the blocks taken are 2, 3 and 5.
+    CacheRig rig(200, 512, 16);
+    rig.cache.BeginCache();
+    std::shared_ptr<const CCachedBlock> taken[6];
+    for (long long b = 0; b < 6; ++b)
+        ASSERT_TRUE(taken[b] = rig.cache.TakeBlock(b));
+    rig.cache.EndCache();  // no more read-ahead: only the requests reach the source
+    // Block 4 taken as the source failed it.
+    auto failed = std::make_shared<CCachedBlock>();
+    failed->s64First = 64;
+    failed->s64Count = 16;
+    failed->nBytes = 16 * 512;
+    failed->pData = NewLargeBuffer(16 * 512);
+    std::fill_n(failed->pData.get(), 16 * 512, 0);
+
+    struct Case {
+        const char* what;
+        int current;  // block index, -1 for none
+        int next;     // block index, 4 for the failed one, -1 for none
+        long long first;
+        long long count;
+        size_t sourceReads;
+    };
+    const Case cases[] = {
+        {"inside the block", 2, 3, 36, 8, 0},
+        {"on into the next", 2, 3, 44, 8, 0},
+        {"the whole of both", 2, 3, 32, 32, 0},
+        {"past both", 2, 3, 40, 40, 1},
+        {"inside the next alone", 2, 3, 50, 4, 0},
+        {"from before the block", 2, 3, 30, 4, 1},
+        {"a next that does not follow", 2, 5, 44, 8, 1},
+        {"a next the source failed", 3, 4, 60, 8, 1},
+        {"no next", 2, -1, 44, 8, 1},
+        {"the next alone", -1, 3, 50, 4, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CCachedBlockDevice device(&rig.cache);
+        const auto pick = [&](int b) -> std::shared_ptr<const CCachedBlock> {
+            return b < 0 ? nullptr : b == 4 ? std::shared_ptr<const CCachedBlock>(failed) : taken[b];
+        };
+        device.SetBlock(pick(c.current), pick(c.next));
+        const size_t before = rig.counting.Reads().size();
+        std::vector<unsigned char> buf(static_cast<size_t>(c.count) * 512, 0xEE);
+        ASSERT_EQ(device.ReadSector(buf.data(), c.first, c.count), 1);
+        EXPECT_EQ(rig.counting.Reads().size() - before, c.sourceReads);
+        EXPECT_EQ(FirstBadStamp(buf.data(), c.first, c.count, 512), -1);
+        // Only the current block is shown in place.
+        if (c.next == 3) {
+            EXPECT_EQ(device.ViewSectors(52, 2), nullptr);
+        }
+    }
+}
+
+// A source that keeps the buffer of a read it may still write to: the cache
+// never hands that memory out, and the block counts as unread.
+class CKeepingSource final : public CStampedMemoryDevice {
+public:
+    CKeepingSource(long long sectors, long long keptFirst) : CStampedMemoryDevice(sectors), m_s64Kept(keptFirst) {}
+    int ReadSectorInto(LargeBuffer& buffer, long long first, long long count) override
+    {
+        if (first != m_s64Kept)
+            return ReadSector(buffer.get(), first, count);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_vKept.push_back(std::move(buffer));
+        return 0;
+    }
+    // Late data landing in every kept buffer.
+    void LandLate(size_t bytes)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (LargeBuffer& b : m_vKept)
+            std::fill_n(b.get(), bytes, 0xAB);
+    }
+    size_t Kept()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_vKept.size();
+    }
+
+private:
+    long long m_s64Kept;
+    std::mutex m_mutex;
+    std::vector<LargeBuffer> m_vKept;
+};
+
+TEST(cache_device, BufferKeptByTheSourceIsNeverReused)
+{
+    constexpr unsigned int kBlock = 16;
+    constexpr long long kBlocks = 30;
+    // Read by the reader thread, by SetCurCacheBlock and by TakeBlock.
+    for (const char* way : {"current block", "taken block"}) {
+        SCOPED_TRACE(way);
+        CKeepingSource source(kBlocks * kBlock, 7 * kBlock);
+        CStorageDeviceWithCache cache(&source);
+        cache.SetBlockSize(kBlock);
+        cache.BeginCache();
+        std::vector<std::shared_ptr<const CCachedBlock>> held;
+        std::vector<unsigned char> buf(kBlock * 512);
+        for (long long b = 0; b < kBlocks; ++b) {
+            SCOPED_TRACE(b);
+            if (std::string(way) == "current block") {
+                ASSERT_EQ(cache.SetCurCacheBlock(b), 1);
+                // The block is unread: the searcher gets the source's answer.
+                EXPECT_EQ(cache.ViewSectors(b * kBlock, kBlock) != nullptr, b != 7);
+                if (b != 7) {
+                    ASSERT_EQ(cache.ReadSector(buf.data(), b * kBlock, kBlock), 1);
+                    EXPECT_EQ(FirstBadStamp(buf.data(), b * kBlock, kBlock, 512), -1);
+                }
+            } else {
+                std::shared_ptr<const CCachedBlock> block = cache.TakeBlock(b);
+                ASSERT_TRUE(block);
+                EXPECT_EQ(block->bRead, b != 7);
+                if (b == 7) {
+                    EXPECT_TRUE(AllBytesAre(block->pData.get(), kBlock * 512, 0));
+                } else {
+                    EXPECT_EQ(FirstBadStamp(block->pData.get(), b * kBlock, kBlock, 512), -1);
+                }
+                held.push_back(std::move(block));
+            }
+            if (b == 8)
+                source.LandLate(kBlock * 512);
+        }
+        // Blocks read (and buffers reused) after the late data are right.
+        for (size_t i = 0; i < held.size(); ++i)
+            if (i != 7) {
+                EXPECT_EQ(FirstBadStamp(held[i]->pData.get(), static_cast<long long>(i) * kBlock, kBlock, 512), -1)
+                    << "block " << i;
+            }
+        EXPECT_EQ(source.Kept(), 1u);
+        cache.EndCache();
+    }
 }
 
 // A source whose reads of chosen blocks fail a number of times, leaving the

@@ -159,6 +159,68 @@ TEST_F(RawReadTest, TimedOutReadNeverLandsInALaterRead)
     ExpectOrphansFreed();
 }
 
+// The read straight into the caller's buffer gives what the copying read
+// gives, zeros past the end included.
+TEST_F(RawReadTest, DirectReadsMatchCopyingReads)
+{
+    std::string image = m_dir / "tail.img";
+    ASSERT_TRUE(MakeStampedImage(image, 8 * kMiB / kSector + 1, kSector));
+    RunTool("truncate -s " + std::to_string(8 * kMiB + 100) + " '" + image + "'");
+    int fd = open(image.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    struct Case {
+        long long offset;
+        long long length;
+        long long result;
+    };
+    const Case cases[] = {
+        {3 * kSector, kSector, kSector},              // one sector
+        {kMiB - kSector, 4 * kMiB, 4 * kMiB},         // one whole chunk
+        {kSector, 6 * kMiB, 6 * kMiB},                // over two chunks
+        {8 * kMiB, 2 * kSector, 2 * kSector},         // the file ends inside
+        {8 * kMiB - kSector, 8 * kMiB, 0},            // a second chunk past the end
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.offset);
+        std::vector<unsigned char> copied(c.length, 0xAA);
+        EXPECT_EQ(ZRReadAsyncData(copied.data(), fd, c.offset, c.length), c.result);
+        LargeBuffer direct = NewLargeBuffer(c.length);
+        ASSERT_TRUE(direct);
+        std::fill_n(direct.get(), c.length, 0x55);
+        EXPECT_EQ(ZRReadAsyncDataInto(direct, fd, c.offset, c.length), c.result);
+        ASSERT_TRUE(direct) << "a read that did not time out kept the buffer";
+        EXPECT_EQ(std::memcmp(direct.get(), copied.data(), c.length), 0);
+    }
+    LargeBuffer none;
+    EXPECT_EQ(ZRReadAsyncDataInto(none, fd, 0, kSector), 0);
+    close(fd);
+}
+
+// A direct read that times out gives its buffer up to the read path, which
+// frees it once the late data arrived.
+TEST_F(RawReadTest, TimedOutDirectReadTakesTheBuffer)
+{
+    SetRawReadTimeoutForTesting(200);
+    int fifo = MakeFifo("late-direct");
+    LargeBuffer buffer = NewLargeBuffer(4096);
+    ASSERT_TRUE(buffer);
+    EXPECT_EQ(ZRReadAsyncDataInto(buffer, fifo, 0, 4096), 0);
+    EXPECT_FALSE(buffer);
+    EXPECT_EQ(GetRawReadOrphanCountForTesting(), 1);
+
+    // Through a device too, while the first request is still stuck.
+    std::unique_ptr<IStorageDevice> disk(CreateDiskDevice(m_image.c_str()));
+    ASSERT_EQ(disk->Open(nullptr), 1);
+    LargeBuffer sectors = NewLargeBuffer(16 * kSector);
+    ASSERT_EQ(disk->ReadSectorInto(sectors, 100, 16), 1);
+    ASSERT_TRUE(sectors);
+    for (int i = 0; i < 16; ++i)
+        EXPECT_TRUE(HasSectorStamp(sectors.get() + i * kSector, 100 + i, kSector)) << i;
+
+    WriteBytes(fifo, 'L', 4096);
+    ExpectOrphansFreed();
+}
+
 TEST_F(RawReadTest, ShortReadThatStallsFailsTheChunk)
 {
     // The first 1,000 bytes arrive, the rest never does: the chunk fails as a
