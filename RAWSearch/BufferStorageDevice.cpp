@@ -25,7 +25,7 @@ int CBufferStorageDevice::InitBufferDevice(IStorageDevice* device, unsigned long
     const size_t bytes = static_cast<size_t>(ringSectors) * sectorSize;
     if (bytes != m_uRingBytes) {
         m_ring.reset();
-        m_ring.reset(new (std::nothrow) unsigned char[bytes]);
+        m_ring = AllocateLargeBuffer(bytes);
         m_uRingBytes = m_ring ? bytes : 0;
         if (!m_ring)
             return 0;

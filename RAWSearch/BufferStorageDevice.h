@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "IStorageDevice.h"
+#include "LargeBuffer.h"
 
 class CBufferStorageDevice : public IStorageDevice {
 public:
@@ -42,7 +43,7 @@ public:
 private:
     // Only sectors already added are ever read from it, so it is not
     // cleared; a new start of the same size keeps it.
-    std::unique_ptr<unsigned char[]> m_ring;
+    LargeBuffer m_ring;
     size_t m_uRingBytes = 0;
     long long m_llFirstSector = 0;
     long long m_llHeldSectors = 0;

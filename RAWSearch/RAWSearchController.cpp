@@ -106,7 +106,11 @@ int CRAWSearchController::PreparetoSearch()
         m_pTreeBuilder->AddSearcherInfo(SEARCHER_LABEL_RAW, LABEL_RAW_ROOT_ID);
     }
     m_dwBufferSize = static_cast<unsigned int>(bufferSize);
-    m_pBlockBuffer.reset(new unsigned char[bufferSize + kBufferSlack]());
+    m_pBlockBuffer = AllocateLargeBuffer(bufferSize + kBufferSlack);
+    if (!m_pBlockBuffer) {
+        m_dwBufferSize = 0;
+        return 0;
+    }
     m_llPreviousBlock = -1;
     m_llNextBlock = 0;
     return 1;

@@ -14,6 +14,7 @@
 #include "FileTypeManager.h"
 #include "ISearcher.h"
 #include "LabelRawTreeBuilder.h"
+#include "LargeBuffer.h"
 #include "RawFileInfo.h"
 
 class CRAWFileManager;
@@ -100,7 +101,7 @@ private:
     std::map<long long, unsigned int>* m_pFileSectorMap = nullptr;
     unsigned int m_dwBufferSize = 0;
     // Previous block, current block, then kBufferSlack zero bytes.
-    std::unique_ptr<unsigned char[]> m_pBlockBuffer;
+    LargeBuffer m_pBlockBuffer;
     TBitmap* m_pBitmap = nullptr;
     int m_iSectorSize = 512;
     OpenCandidate m_arrOpen[kMaxOpenCandidates] = {};

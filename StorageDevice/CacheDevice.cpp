@@ -31,17 +31,17 @@ long long CStorageDeviceWithCache::GetTotalSectors()
     return m_pSource ? m_pSource->GetTotalSectors() : 0;
 }
 
-std::unique_ptr<uint8_t[]> CStorageDeviceWithCache::BufferPool::Take()
+LargeBuffer CStorageDeviceWithCache::BufferPool::Take()
 {
     std::lock_guard<std::mutex> guard(lock);
     if (vFree.empty())
         return nullptr;
-    std::unique_ptr<uint8_t[]> buffer = std::move(vFree.back());
+    LargeBuffer buffer = std::move(vFree.back());
     vFree.pop_back();
     return buffer;
 }
 
-void CStorageDeviceWithCache::BufferPool::Give(std::unique_ptr<uint8_t[]> buffer, size_t bytes)
+void CStorageDeviceWithCache::BufferPool::Give(LargeBuffer buffer, size_t bytes)
 {
     std::lock_guard<std::mutex> guard(lock);
     // A buffer of the size before a change of block size is not kept.
@@ -56,9 +56,9 @@ void CStorageDeviceWithCache::BufferPool::Reset(size_t bytes)
     nBytes = bytes;
 }
 
-std::unique_ptr<uint8_t[]> CStorageDeviceWithCache::NewBlockBuffer() const
+LargeBuffer CStorageDeviceWithCache::NewBlockBuffer() const
 {
-    return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[BlockBytes()]);
+    return AllocateLargeBuffer(BlockBytes());
 }
 
 int CStorageDeviceWithCache::ReadFromSource(void* buffer, long long first, long long count)
@@ -126,7 +126,7 @@ void CStorageDeviceWithCache::ReaderMain()
         m_s64NextSector += count;
         --m_iReadRequests;
         m_s64InFlightFirst = first;
-        std::unique_ptr<uint8_t[]> data = m_pPool->Take();
+        LargeBuffer data = m_pPool->Take();
 
         // Read without the queue lock, so the scan thread can take queued
         // blocks while a slow read runs.

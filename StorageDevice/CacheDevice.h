@@ -15,6 +15,7 @@
 
 #include "IBlockView.h"
 #include "IStorageDevice.h"
+#include "LargeBuffer.h"
 
 // One block of the source as the cache read it, shared by whoever looks at
 // it; its memory goes back to the cache when the last holder lets go.
@@ -23,7 +24,7 @@ struct CCachedBlock {
     long long s64Count = 0;
     bool bRead = false;  // the source gave the block (else it is zeros)
     size_t nBytes = 0;
-    std::unique_ptr<uint8_t[]> pData;
+    LargeBuffer pData;
 };
 
 class CStorageDeviceWithCache : public IStorageDevice, public IBlockView {
@@ -80,7 +81,7 @@ private:
         long long s64First = 0;
         long long s64Count = 0;
         bool bRead = false;  // the source gave the block
-        std::unique_ptr<uint8_t[]> pData;
+        LargeBuffer pData;
     };
 
     // The buffers of blocks no longer used, shared with the blocks handed
@@ -88,9 +89,9 @@ private:
     struct BufferPool {
         std::mutex lock;
         size_t nBytes = 0;
-        std::vector<std::unique_ptr<uint8_t[]>> vFree;
-        std::unique_ptr<uint8_t[]> Take();
-        void Give(std::unique_ptr<uint8_t[]> buffer, size_t bytes);
+        std::vector<LargeBuffer> vFree;
+        LargeBuffer Take();
+        void Give(LargeBuffer buffer, size_t bytes);
         void Reset(size_t bytes);
     };
 
@@ -103,12 +104,12 @@ private:
     int ReadFromSource(void* buffer, long long first, long long count);
     // False, with the block zero-filled, when the source failed the read.
     bool ReadBlockFromSource(uint8_t* buffer, long long first, long long count);
-    std::unique_ptr<uint8_t[]> NewBlockBuffer() const;
+    LargeBuffer NewBlockBuffer() const;
     size_t BlockBytes() const { return static_cast<size_t>(m_dwBlockSize) * m_dwSectorSize; }
 
     IStorageDevice* m_pSource;
     IStorageDeviceData* m_pPrivateData = nullptr;
-    std::unique_ptr<uint8_t[]> m_pCurBlock;
+    LargeBuffer m_pCurBlock;
     unsigned int m_dwBlockSize = 1000;
     unsigned int m_dwSectorSize = 512;
     // The current block, touched by the scan thread only.

@@ -11,6 +11,7 @@
 #include <new>
 
 #include "BridgeLocks.h"
+#include "LargeBuffer.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ std::atomic<long long> g_timeoutMs{30000};
 // reused until it has finished.
 struct ReadSlot {
     aiocb cb{};
-    unsigned char* pBuffer = nullptr;
+    LargeBuffer pBuffer;
 };
 
 ReadSlot* NewSlot()
@@ -32,7 +33,7 @@ ReadSlot* NewSlot()
     auto* slot = new (std::nothrow) ReadSlot;
     if (!slot)
         return nullptr;
-    slot->pBuffer = new (std::nothrow) unsigned char[kChunkBytes];
+    slot->pBuffer = AllocateLargeBuffer(kChunkBytes);
     if (!slot->pBuffer) {
         delete slot;
         return nullptr;
@@ -42,7 +43,6 @@ ReadSlot* NewSlot()
 
 void FreeSlot(ReadSlot* slot)
 {
-    delete[] slot->pBuffer;
     delete slot;
 }
 
@@ -115,7 +115,7 @@ ChunkResult ReadChunk(ReadSlot& slot, int fd, long long offset, unsigned char* d
         aiocb& cb = slot.cb;
         std::memset(&cb, 0, sizeof cb);
         cb.aio_fildes = fd;
-        cb.aio_buf = slot.pBuffer + got;
+        cb.aio_buf = slot.pBuffer.get() + got;
         cb.aio_nbytes = static_cast<size_t>(length - got);
         cb.aio_offset = static_cast<off_t>(offset + got);
         cb.aio_sigevent.sigev_notify = SIGEV_NONE;
@@ -138,7 +138,7 @@ ChunkResult ReadChunk(ReadSlot& slot, int fd, long long offset, unsigned char* d
     }
     if (got <= 0)
         return ChunkResult::Failed;
-    std::memcpy(dst, slot.pBuffer, static_cast<size_t>(got));
+    std::memcpy(dst, slot.pBuffer.get(), static_cast<size_t>(got));
     std::memset(dst + got, 0, static_cast<size_t>(length - got));
     return ChunkResult::Read;
 }
