@@ -49,12 +49,33 @@ bool WriteAt(int fd, const char* data, long long n, long long offset)
     return true;
 }
 
+// The destination, emptied. A file that is empty already (the name the path
+// maker reserved) is not truncated: ext4 writes a file truncated to nothing
+// back to the disk as soon as it is closed, and the copy would wait for that
+// once per file.
 int OpenDestination(const char* path)
 {
-    int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd >= 0)
-        GiveToInvokingUser(fd);
+    int fd = open(path, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return fd;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || (S_ISREG(st.st_mode) && st.st_size != 0 && ftruncate(fd, 0) != 0)) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+        return -1;
+    }
+    GiveToInvokingUser(fd);
     return fd;
+}
+
+// Ends the file at size; a file of that size already is left alone.
+bool EndFileAt(int fd, long long size)
+{
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == size)
+        return true;
+    return ftruncate(fd, size) == 0;
 }
 
 void SetModificationTime(const char* path, long long seconds)
@@ -128,7 +149,7 @@ void CDataRecovery::DropPartitions()
 
 bool CDataRecovery::MakeBuffer()
 {
-    m_pBuffer.reset(new (std::nothrow) char[static_cast<size_t>(m_iChunkSize)]);
+    m_pBuffer = AllocateLargeBuffer(static_cast<size_t>(m_iChunkSize));
     return m_pBuffer != nullptr;
 }
 
@@ -453,7 +474,7 @@ ResultCode CDataRecovery::RecoverTo(const char* path, IProgress* progress, int s
             break;
         const long long chunk = std::min<long long>(end - done, m_iChunkSize);
         errno = 0;
-        int got = m_pReader->ReadData(done, m_pBuffer.get(), static_cast<unsigned int>(chunk), nullptr);
+        int got = m_pReader->ReadData(done, Buffer(), static_cast<unsigned int>(chunk), nullptr);
         const int readErrno = errno;
         long long counted = chunk;
         bool stop = false;
@@ -466,7 +487,7 @@ ResultCode CDataRecovery::RecoverTo(const char* path, IProgress* progress, int s
         } else {
             failedReads = 0;
         }
-        if (got > 0 && !WriteAt(fd, m_pBuffer.get(), std::min<long long>(got, chunk), done)) {
+        if (got > 0 && !WriteAt(fd, Buffer(), std::min<long long>(got, chunk), done)) {
             logOnce(__LINE__, "write", std::strerror(errno));
             info.u64Result = kErrWriteIncomplete;
             incomplete = true;
@@ -488,7 +509,7 @@ ResultCode CDataRecovery::RecoverTo(const char* path, IProgress* progress, int s
     }
     // Only what was read is written: the file ends with its last data, so
     // an unreadable tail is not made up of zeros and nothing else is kept.
-    if (finished && ftruncate(fd, dataEnd) != 0)
+    if (finished && !EndFileAt(fd, dataEnd))
         incomplete = true;
     if (close(fd) != 0)
         incomplete = true;
@@ -533,7 +554,7 @@ int CDataRecovery::ReadSmallJPG(char* buffer, unsigned int size)
         return 0;
     if (!m_pBuffer && !MakeBuffer())
         return 0;
-    char* data = m_pBuffer.get();
+    char* data = Buffer();
     if (m_dwCompressedNtfs) {
         auto* lznt1 = static_cast<CCompressFileReader*>(m_pReader);
         if (!lznt1->Recovery(data, kThumbnailWindow, nullptr))

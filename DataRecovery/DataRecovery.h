@@ -7,6 +7,7 @@
 #include "BridgeLocks.h"
 #include "FileNode.h"
 #include "IRecovery.h"
+#include "LargeBuffer.h"
 #include "SearchedPartitionInfo.h"
 
 class IProgress;
@@ -78,12 +79,13 @@ private:
     // The copy buffer, made on the first copy: listing and reading
     // through the readers never need it.
     bool MakeBuffer();
+    char* Buffer() const { return reinterpret_cast<char*>(m_pBuffer.get()); }
     // Sets the modification time of the file and of the folder of each
     // ancestor node to the nodes' creation times.
     void SetRecoveredTimes(const char* path);
 
     int m_iChunkSize = kChunkSize;
-    std::unique_ptr<char[]> m_pBuffer;
+    LargeBuffer m_pBuffer;
     IFileReader* m_pReader = nullptr;
     std::vector<CSearchedPartitionInfo*> m_vecPartitions;
     unsigned int m_dwCount = 0;

@@ -13,6 +13,9 @@ namespace {
 
 // Largest allocation unit any supported file system uses is 32 MiB (exFAT).
 constexpr long long kMaxClusterSize = 64LL << 20;
+// Runs up to this size that do not start and end on sector boundaries are
+// read with one request through the sector buffer.
+constexpr long long kMaxJoinedReadBytes = 64LL << 10;
 // Room for a resident value: eight clusters, kept within sane bounds (a file
 // record holds a few KiB at most).
 constexpr long long kMinResidentRoom = 4096;
@@ -132,6 +135,15 @@ bool CFileReader::ReadUnitBytes(long long unit, long long within, unsigned char*
     if (__builtin_add_overflow(first, sectors, &end) || (total > 0 && end > total))
         return false;
 
+    // A short run that starts or ends inside a sector is read with one
+    // request and cut out here: each partial sector would cost one more.
+    if ((head != 0 || count % ss != 0) && sectors > 1 && sectors * ss <= kMaxJoinedReadBytes) {
+        m_vecSector.resize(static_cast<size_t>(sectors * ss));
+        if (!m_pDevice->ReadSector(m_vecSector.data(), first, sectors))
+            return false;
+        std::memcpy(out, m_vecSector.data() + head, static_cast<size_t>(count));
+        return true;
+    }
     if (head != 0 || count < ss) {
         m_vecSector.resize(static_cast<size_t>(ss));
         if (!m_pDevice->ReadSector(m_vecSector.data(), first, 1))

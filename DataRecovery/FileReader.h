@@ -81,6 +81,6 @@ protected:
     std::vector<Extent> m_vecExtents;
     bool m_bResident = false;
     long long m_llResidentSector = -1;
-    std::vector<unsigned char> m_vecSector;    // partial sectors
+    std::vector<unsigned char> m_vecSector;    // partial sectors, short runs
     std::vector<unsigned char> m_vecResident;  // resident value
 };

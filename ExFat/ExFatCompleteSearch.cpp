@@ -74,7 +74,9 @@ bool CExFatCompleteSearch::Prepare()
     m_s64TotalSectors = m_pDevice->GetTotalSectors();
     m_preAnalyze.PrepareAnayze(exfatle::Log2(sectorSize), kDeepClusterShift, static_cast<unsigned long long>(m_s64TotalSectors));
     m_builder.PrepareBuild(sectorSize, m_s64TotalSectors);
-    m_vecBuffer.assign(static_cast<size_t>(bytes), 0);
+    m_pBuffer = AllocateLargeBuffer(static_cast<size_t>(bytes));
+    if (!m_pBuffer)
+        return false;
     m_nTailBytes = 2 * static_cast<size_t>(sectorSize);
     m_vecTail.assign(m_nTailBytes, 0);
     m_s64NextStart = -1;
@@ -92,7 +94,7 @@ int CExFatCompleteSearch::AnalyzeBlock(long long firstSector, long long sectorCo
         return 0;
 
     const size_t sectorSize = m_dwSectorSize;
-    uint8_t* buffer = m_vecBuffer.data();
+    uint8_t* buffer = m_pBuffer.get();
     // The previous block's last two sectors go in front, so that each of
     // them is examined with the sectors that follow it in memory.
     const bool carried = firstSector == m_s64NextStart;

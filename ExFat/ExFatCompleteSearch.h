@@ -11,6 +11,7 @@
 #include "ExFatFileSet.h"
 #include "ExFatPartitionRebuild.h"
 #include "ISearcher.h"
+#include "LargeBuffer.h"
 
 class IDirecotryTreeBuilder;
 class IStorageDevice;
@@ -51,7 +52,7 @@ private:
     unsigned int m_dwSectorSize = 0;
     long long m_s64TotalSectors = 0;
     // Carried tail (two sectors), then the block, then room for two more.
-    std::vector<uint8_t> m_vecBuffer;
+    LargeBuffer m_pBuffer;
     size_t m_nBlockBytes = 0;
     size_t m_nTailBytes = 0;
     // The last two sectors of the previous block, and where the next block

@@ -223,7 +223,8 @@ CNTFSSearchController::~CNTFSSearchController()
 
 void CNTFSSearchController::ReleaseSearchState()
 {
-    std::vector<uint8_t>().swap(m_vecBlock);
+    m_pBlock.reset();
+    m_nBlockBytes = 0;
     m_pGroupAnalyzer.reset();
     m_pLogFileAnalyzer.reset();
     m_pAttrDefAnalyzer.reset();
@@ -272,7 +273,12 @@ int CNTFSSearchController::PreparetoSearch()
     m_pLogFileAnalyzer = std::make_unique<CLogFileAnalyzer>(m_candidates, m_builder, m_pDevice);
     m_pLogFileAnalyzer->SetDeviceTotalSectors(m_pDevice->GetTotalSectors());
     m_pAttrDefAnalyzer = std::make_unique<CAttrDefFileAnalyzer>();
-    m_vecBlock.assign(static_cast<size_t>(m_iSectorsperBlock + kLookahead) * m_dwSectorSize, 0);
+    m_nBlockBytes = static_cast<size_t>(m_iSectorsperBlock + kLookahead) * m_dwSectorSize;
+    m_pBlock = AllocateLargeBuffer(m_nBlockBytes);
+    if (!m_pBlock) {
+        m_nBlockBytes = 0;
+        return 0;
+    }
     SetNtfsGuessSectorSize(m_dwSectorSize);
     if (m_pTreeBuilder)
         m_pTreeBuilder->AddSearcherInfo(SEARCHER_NTFS, kRootFolder);
@@ -284,7 +290,7 @@ int CNTFSSearchController::AnalyzeBlock(long long firstSector, long long count)
     VANTREL_ASSERT(m_pDevice != nullptr);
     VANTREL_ASSERT(m_iSectorsperBlock > 0);
     VANTREL_ASSERT(count <= m_iSectorsperBlock);
-    if (!m_pDevice || !m_pGroupAnalyzer || !m_pLogFileAnalyzer || !m_pAttrDefAnalyzer || count <= 0 || count > m_iSectorsperBlock || m_vecBlock.empty())
+    if (!m_pDevice || !m_pGroupAnalyzer || !m_pLogFileAnalyzer || !m_pAttrDefAnalyzer || count <= 0 || count > m_iSectorsperBlock || !m_pBlock)
         return 1;
     // The sectors after the block are read too, so that a structure that
     // begins near the block's end is seen whole (restart pages are not
@@ -300,20 +306,20 @@ int CNTFSSearchController::AnalyzeBlock(long long firstSector, long long count)
     // with the sectors after it, for the tests that look past the block.
     const uint8_t* block = m_pView ? m_pView->ViewSectors(firstSector, count) : nullptr;
     long long inPlace = 0;  // sectors k < inPlace are looked at in the view
-    const uint8_t* tail = m_vecBlock.data();
+    const uint8_t* tail = m_pBlock.get();
     if (block) {
         inPlace = std::max<long long>(0, count - kLookahead - 1);
         const size_t kept = static_cast<size_t>(count - inPlace) * kUnit;
-        std::memcpy(m_vecBlock.data(), block + static_cast<size_t>(inPlace) * kUnit, kept);
-        if (lookahead > 0 && !m_pDevice->ReadSector(m_vecBlock.data() + kept, firstSector + count, lookahead))
+        std::memcpy(m_pBlock.get(), block + static_cast<size_t>(inPlace) * kUnit, kept);
+        if (lookahead > 0 && !m_pDevice->ReadSector(m_pBlock.get() + kept, firstSector + count, lookahead))
             lookahead = 0;
-        std::memset(m_vecBlock.data() + kept + static_cast<size_t>(lookahead) * kUnit, 0,
+        std::memset(m_pBlock.get() + kept + static_cast<size_t>(lookahead) * kUnit, 0,
                     static_cast<size_t>(kLookahead - lookahead) * kUnit);
-    } else if (!m_pDevice->ReadSector(m_vecBlock.data(), firstSector, count + lookahead)) {
+    } else if (!m_pDevice->ReadSector(m_pBlock.get(), firstSector, count + lookahead)) {
         lookahead = 0;
-        std::memset(m_vecBlock.data(), 0, m_vecBlock.size());
-        if (!m_pDevice->ReadSector(m_vecBlock.data(), firstSector, count))
-            std::memset(m_vecBlock.data(), 0, m_vecBlock.size());
+        std::memset(m_pBlock.get(), 0, m_nBlockBytes);
+        if (!m_pDevice->ReadSector(m_pBlock.get(), firstSector, count))
+            std::memset(m_pBlock.get(), 0, m_nBlockBytes);
     }
     for (long long k = 0; k < count; ++k) {
         const long long sector = firstSector + k;
@@ -329,7 +335,7 @@ int CNTFSSearchController::AnalyzeBlock(long long firstSector, long long count)
         AnalyzeNTFSFileRecordSector(sector, buffer, available);
         m_pAttrDefAnalyzer->AnalyzeSectorBuffer(sector, buffer);
     }
-    m_pLogFileAnalyzer->AnalyzeRCRDRecord(block ? block : m_vecBlock.data(), firstSector, count);
+    m_pLogFileAnalyzer->AnalyzeRCRDRecord(block ? block : m_pBlock.get(), firstSector, count);
     return 1;
 }
 

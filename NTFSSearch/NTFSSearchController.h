@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ISearcher.h"
+#include "LargeBuffer.h"
 #include "NTFSLogFileAnalyzer.h"
 #include "NTFSSearchInfo.h"
 
@@ -129,7 +130,10 @@ private:
     IStorageDevice* m_pDevice = nullptr;
     IBlockView* m_pView = nullptr;  // the device, when it shows cached blocks in place
     unsigned int m_dwSectorSize = 512;
-    std::vector<uint8_t> m_vecBlock;
+    // Room for the block and the sectors after it; a block looked at in
+    // place only has its last sectors copied here, with those after it.
+    LargeBuffer m_pBlock;
+    size_t m_nBlockBytes = 0;
     std::multiset<std::unique_ptr<CIndexRecordInfo>, CIndexRecordInfoThanbyParentMFTNumber> m_indexRecords;
     NTFSPartitionSet m_candidates;
     std::multiset<std::unique_ptr<CFolderIndexAllocationInfo>, CFolderIndexAllocationInfoLessThanbyParentMFTNumber>

@@ -30,7 +30,7 @@ int CBufferStorageDevice::InitBufferDevice(IStorageDevice* device, unsigned long
     const size_t bytes = static_cast<size_t>(slotSectors) * sectorSize + slack;
     if (bytes != m_uRingBytes) {
         m_ring.reset();
-        m_ring = NewLargeBuffer(bytes);
+        m_ring = AllocateLargeBuffer(bytes);
         m_uRingBytes = m_ring ? bytes : 0;
         if (!m_ring)
             return 0;

@@ -14,6 +14,7 @@
 #include "DataRecovery.h"
 #include "DeviceInfo.h"
 #include "SearcherRegistry.h"
+#include "StorageDevice.h"
 
 namespace {
 
@@ -42,6 +43,16 @@ CCollectedVolumeDeviceInfoStruct* VolumeRecordOf(IStorageDevice* device)
         return nullptr;
     auto* holder = dynamic_cast<IVolumeDeviceData*>(device->GetPrivateData());
     return holder ? holder->GetVolumeInfo() : nullptr;
+}
+
+// Writes of mounted file systems still held in memory reach the device
+// first, so that the scan reads what they wrote. An image file is read
+// through the page cache its writers write into, and needs no flush of every
+// file system of the machine.
+void FlushWritesBeforeReading(IStorageDevice* device)
+{
+    if (!ReadsRegularFileOnly(device))
+        ::sync();
 }
 
 // File-system types that have a quick searcher slot.
@@ -226,7 +237,7 @@ ResultCode CDeletedRecoveryController::StartDataRecovery(IStorageDevice* device,
     if (m_pRestoreSource) {
         m_pRestoreSource->SetDirecotryTreeBuilder(m_pTreeBuilder, progress, device);
     } else {
-        ::sync();
+        FlushWritesBeforeReading(device);
         // The searcher reports its own progress and end; its result is not
         // the scan's.
         m_pSearcher->QuickSearchFiles(device, progress);
@@ -313,7 +324,7 @@ ResultCode CCompleteRecoveryController::StartDataRecovery(IStorageDevice* device
     if (m_vSearchers.empty())
         return kResultDeepNoSearcher;
 
-    ::sync();
+    FlushWritesBeforeReading(device);
     m_pDevice = device;
 
     const unsigned int blockSize = DeepScanBlockSectors(device->GetSectorSize());

@@ -58,7 +58,7 @@ void CStorageDeviceWithCache::BufferPool::Reset(size_t bytes)
 
 LargeBuffer CStorageDeviceWithCache::NewBlockBuffer() const
 {
-    return NewLargeBuffer(BlockBytes());
+    return AllocateLargeBuffer(BlockBytes());
 }
 
 int CStorageDeviceWithCache::ReadFromSource(void* buffer, long long first, long long count)

@@ -24,7 +24,7 @@ std::atomic<long long> g_timeoutMs{30000};
 // reused until it has finished.
 struct ReadSlot {
     aiocb cb{};
-    unsigned char* pBuffer = nullptr;
+    LargeBuffer pBuffer;
     LargeBuffer pCallerBuffer;  // a caller's buffer the request reads into
 };
 
@@ -33,7 +33,7 @@ ReadSlot* NewSlot()
     auto* slot = new (std::nothrow) ReadSlot;
     if (!slot)
         return nullptr;
-    slot->pBuffer = new (std::nothrow) unsigned char[kChunkBytes];
+    slot->pBuffer = AllocateLargeBuffer(kChunkBytes);
     if (!slot->pBuffer) {
         delete slot;
         return nullptr;
@@ -43,7 +43,6 @@ ReadSlot* NewSlot()
 
 void FreeSlot(ReadSlot* slot)
 {
-    delete[] slot->pBuffer;
     delete slot;
 }
 
@@ -112,7 +111,7 @@ enum class ChunkResult { Read, Failed, Orphaned };
 // rest zero, but only after some data (a chunk wholly past the end fails).
 ChunkResult ReadChunk(ReadSlot& slot, int fd, long long offset, unsigned char* dst, long long length, bool direct)
 {
-    unsigned char* target = direct ? dst : slot.pBuffer;
+    unsigned char* target = direct ? dst : slot.pBuffer.get();
     long long got = 0;
     while (got < length) {
         aiocb& cb = slot.cb;
@@ -142,7 +141,7 @@ ChunkResult ReadChunk(ReadSlot& slot, int fd, long long offset, unsigned char* d
     if (got <= 0)
         return ChunkResult::Failed;
     if (!direct)
-        std::memcpy(dst, slot.pBuffer, static_cast<size_t>(got));
+        std::memcpy(dst, slot.pBuffer.get(), static_cast<size_t>(got));
     std::memset(dst + got, 0, static_cast<size_t>(length - got));
     return ChunkResult::Read;
 }

@@ -2,6 +2,8 @@
 
 #include "PartitionTableAnalyze.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -14,6 +16,9 @@
 #include "TextUtil.h"
 
 namespace {
+
+// Windows stacked deeper than this are taken for a loop.
+constexpr int kMaxWindowDepth = 64;
 
 // Sector sizes beyond this come from a damaged or foreign record.
 constexpr long long kMaxSectorSize = 1LL << 20;
@@ -123,6 +128,12 @@ int CRawNodeDevice::Close()
     RawDeviceClose(m_iFd);
     m_iFd = -1;
     return 1;
+}
+
+bool CRawNodeDevice::IsRegularFile() const
+{
+    struct stat st {};
+    return m_iFd >= 0 && fstat(m_iFd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
 template <class Read>
@@ -388,4 +399,17 @@ IStorageDevice* CreateImageDiskDevice(const char* path, unsigned int sectorSize)
     // enumerated disk.
     FillDiskPartitionScheme(device.get());
     return device.release();
+}
+
+bool ReadsRegularFileOnly(IStorageDevice* device)
+{
+    for (int depth = 0; device && depth < kMaxWindowDepth; ++depth) {
+        if (auto* window = dynamic_cast<CParentWindowDevice*>(device)) {
+            device = window->GetParent();
+            continue;
+        }
+        auto* node = dynamic_cast<CRawNodeDevice*>(device);
+        return node && node->IsRegularFile();
+    }
+    return false;
 }

@@ -51,6 +51,8 @@ public:
     // The system reads into the buffer itself.
     int ReadSectorInto(LargeBuffer& buffer, long long first, long long count) override;
     int IsPermitted() override { return m_iPermitted; }
+    // Open on a regular file (a disk image), not on a device node.
+    bool IsRegularFile() const;
 
 protected:
     struct Codes {
@@ -170,3 +172,8 @@ IStorageDevice* CreatePartitionVirtualVolumeDevice(IStorageDevice* partition);
 // device id of a block device. Null, with the code printed, when the open
 // fails or the sector size is not usable.
 IStorageDevice* CreateImageDiskDevice(const char* path, unsigned int sectorSize);
+
+// Whether every sector device reads comes from a regular file: a disk or
+// volume device open on one, or windows over such a device. False for
+// devices of other kinds.
+bool ReadsRegularFileOnly(IStorageDevice* device);

@@ -6,29 +6,41 @@
 
 namespace {
 
-// The large page size of x86-64 and most 64-bit ARM systems; elsewhere
-// the hint just does nothing.
-constexpr size_t kLargePage = size_t{2} << 20;
+constexpr size_t kHugePage = size_t{2} << 20;
 
 }  // namespace
 
-void LargeBufferFree::operator()(uint8_t* p) const
+void LargeBufferFree::operator()(uint8_t* buffer) const
 {
-    std::free(p);
+    if (!buffer)
+        return;
+    if (nMapped)
+        munmap(buffer, nMapped);
+    else
+        std::free(buffer);
 }
 
-LargeBuffer NewLargeBuffer(size_t bytes)
+LargeBuffer AllocateLargeBuffer(size_t bytes)
 {
-    if (bytes == 0 || bytes > SIZE_MAX - kLargePage)
-        return nullptr;
-    // Small buffers gain nothing from alignment to a large page.
-    if (bytes < kLargePage)
-        return LargeBuffer(static_cast<uint8_t*>(std::malloc(bytes)));
-    const size_t rounded = (bytes + kLargePage - 1) / kLargePage * kLargePage;
-    void* p = std::aligned_alloc(kLargePage, rounded);
-    if (!p)
-        return nullptr;
-    // Only a hint: without large pages the buffer is as good.
-    (void)madvise(p, rounded, MADV_HUGEPAGE);
-    return LargeBuffer(static_cast<uint8_t*>(p));
+    if (bytes == 0)
+        bytes = 1;
+    if (bytes < kHugePage || bytes > SIZE_MAX - 2 * kHugePage)
+        return LargeBuffer(static_cast<uint8_t*>(std::calloc(bytes, 1)), LargeBufferFree{});
+
+    // Whole huge pages from a huge-page boundary: one more is mapped, and
+    // what lies before and after the aligned run is given back.
+    const size_t length = (bytes + kHugePage - 1) / kHugePage * kHugePage;
+    void* mapped = mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED)
+        return LargeBuffer(static_cast<uint8_t*>(std::calloc(bytes, 1)), LargeBufferFree{});
+    const auto base = reinterpret_cast<uintptr_t>(mapped);
+    const uintptr_t start = (base + kHugePage - 1) / kHugePage * kHugePage;
+    const size_t head = start - base;
+    if (head)
+        munmap(mapped, head);
+    if (kHugePage - head)
+        munmap(reinterpret_cast<void*>(start + length), kHugePage - head);
+    // Only a wish: without huge pages the buffer is made of small ones.
+    madvise(reinterpret_cast<void*>(start), length, MADV_HUGEPAGE);
+    return LargeBuffer(reinterpret_cast<uint8_t*>(start), LargeBufferFree{length});
 }

@@ -56,6 +56,42 @@ TEST_F(reader_plain, AnyOffsetAndSizeGivesTheBytesOfTheExtents)
     }
 }
 
+TEST_F(reader_plain, ShortRunsOffSectorBoundariesTakeOneRequest)
+{
+    // One extent of 40 clusters (160 KiB); the file ends 100 bytes into its
+    // last cluster. Each read asks the device as seldom as it can.
+    const long long size = 40 * 4096 - 100;
+    RunNode node("one.bin", size, {{10, 40}});
+    CSearchedPartitionInfo part = MakePartition(kSpu, kBase);
+    CCountingDevice counting(device.get());
+    CFileReader reader;
+    ASSERT_EQ(reader.Open(&counting, &node, &part), 1);
+    const std::vector<unsigned char> expected = StampedFileBytes({{10, 40}}, kSpu, kBase, size);
+    const struct {
+        long long offset;
+        unsigned int want;
+        size_t requests;
+    } rows[] = {
+        {0, 8192, 1},           // whole sectors
+        {0, 1000, 1},           // ends inside a sector
+        {100, 1000, 1},         // starts and ends inside sectors
+        {511, 513, 1},          // two partial sectors
+        {100, 100, 1},          // inside one sector
+        {0, 100000, 2},         // longer: whole sectors, then the last one
+        {100, 100000, 3},       // longer: first sector, whole ones, last one
+        {size - 1000, 5000, 1}, // the file's end
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE("offset " + std::to_string(row.offset) + " size " + std::to_string(row.want));
+        const size_t before = counting.Reads().size();
+        std::unique_ptr<char[]> buf(new char[row.want]);
+        const int got = reader.ReadData(row.offset, buf.get(), row.want, nullptr);
+        ASSERT_EQ(got, std::min<long long>(row.want, size - row.offset));
+        EXPECT_EQ(std::memcmp(buf.get(), expected.data() + row.offset, static_cast<size_t>(got)), 0);
+        EXPECT_EQ(counting.Reads().size() - before, row.requests);
+    }
+}
+
 TEST_F(reader_plain, NeverWritesPastTheCallersSize)
 {
     // 1,000 bytes are two sectors on the disk; the buffer holds 1,000.

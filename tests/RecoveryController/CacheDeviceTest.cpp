@@ -207,7 +207,7 @@ TEST(cache_device, BlockDeviceReadsOnIntoTheNextBlock)
     failed->s64First = 64;
     failed->s64Count = 16;
     failed->nBytes = 16 * 512;
-    failed->pData = NewLargeBuffer(16 * 512);
+    failed->pData = AllocateLargeBuffer(16 * 512);
     std::fill_n(failed->pData.get(), 16 * 512, 0);
 
     struct Case {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "StampedImage.h"
+#include "StampedMemoryDevice.h"
 #include "StorageDevice.h"
 #include "TestSupport.h"
 
@@ -213,6 +214,41 @@ TEST_F(StorageDeviceTest, TypesAndUnsupportedIOCtl)
     }
     EXPECT_EQ(static_cast<CParentWindowDevice*>(set.window.get())->GetStartSector(), kWindowStart);
     EXPECT_EQ(static_cast<CParentWindowDevice*>(set.virtualVolume.get())->GetStartSector(), kWindowStart);
+}
+
+TEST_F(StorageDeviceTest, ReadsRegularFileOnlyFollowsWindowsDownToTheFile)
+{
+    // What a scan asks before it flushes the machine's file systems: only
+    // devices whose sectors all come from an image file need no flush.
+    DeviceSet set(m_image, kVolumeTotal, kWindowStart, kWindowTotal);
+    ASSERT_NE(set.virtualVolume, nullptr);
+    std::unique_ptr<IStorageDevice> unopened(CreateDiskDevice(m_image.c_str()));
+    CPartitionDevice overUnopened(unopened.get(), 0, 10);
+    CPartitionDevice windowOnWindow(set.window.get(), 1, 10);
+    CPartitionDevice orphan(nullptr, 0, 10);
+    CPartitionDevice loop(&loop, 0, 10);
+    CStampedMemoryDevice memory(64);
+    const struct {
+        const char* what;
+        IStorageDevice* device;
+        bool expected;
+    } rows[] = {
+        {"disk on the image", set.disk.get(), true},
+        {"volume on the image", set.volume.get(), true},
+        {"window on the disk", set.window.get(), true},
+        {"virtual volume on the disk", set.virtualVolume.get(), true},
+        {"window on a window", &windowOnWindow, true},
+        {"disk not open", unopened.get(), false},
+        {"window on a disk not open", &overUnopened, false},
+        {"window without parent", &orphan, false},
+        {"window on itself", &loop, false},
+        {"device of another kind", &memory, false},
+        {"no device", nullptr, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        EXPECT_EQ(ReadsRegularFileOnly(row.device), row.expected);
+    }
 }
 
 TEST_F(StorageDeviceTest, WindowsWithoutParentOrParentRecord)

@@ -184,7 +184,7 @@ TEST_F(RawReadTest, DirectReadsMatchCopyingReads)
         SCOPED_TRACE(c.offset);
         std::vector<unsigned char> copied(c.length, 0xAA);
         EXPECT_EQ(ZRReadAsyncData(copied.data(), fd, c.offset, c.length), c.result);
-        LargeBuffer direct = NewLargeBuffer(c.length);
+        LargeBuffer direct = AllocateLargeBuffer(c.length);
         ASSERT_TRUE(direct);
         std::fill_n(direct.get(), c.length, 0x55);
         EXPECT_EQ(ZRReadAsyncDataInto(direct, fd, c.offset, c.length), c.result);
@@ -202,7 +202,7 @@ TEST_F(RawReadTest, TimedOutDirectReadTakesTheBuffer)
 {
     SetRawReadTimeoutForTesting(200);
     int fifo = MakeFifo("late-direct");
-    LargeBuffer buffer = NewLargeBuffer(4096);
+    LargeBuffer buffer = AllocateLargeBuffer(4096);
     ASSERT_TRUE(buffer);
     EXPECT_EQ(ZRReadAsyncDataInto(buffer, fifo, 0, 4096), 0);
     EXPECT_FALSE(buffer);
@@ -211,7 +211,7 @@ TEST_F(RawReadTest, TimedOutDirectReadTakesTheBuffer)
     // Through a device too, while the first request is still stuck.
     std::unique_ptr<IStorageDevice> disk(CreateDiskDevice(m_image.c_str()));
     ASSERT_EQ(disk->Open(nullptr), 1);
-    LargeBuffer sectors = NewLargeBuffer(16 * kSector);
+    LargeBuffer sectors = AllocateLargeBuffer(16 * kSector);
     ASSERT_EQ(disk->ReadSectorInto(sectors, 100, 16), 1);
     ASSERT_TRUE(sectors);
     for (int i = 0; i < 16; ++i)
