@@ -671,17 +671,13 @@ void SaveRestoreResult::TipError(IProgress* sink, int code)
     SharedProgress& p = Progress();
     {
         std::lock_guard<std::mutex> guard(p.lock);
-        // Remembered for the finish report of the same save or load.
+        // Reported by the finish of the same save or load. A finished record
+        // sent here, before the operation's thread is done, would let the
+        // caller start the next operation while this one still runs, and
+        // the late finish would then be taken for the next one's.
         p.info.u64Result = static_cast<uint64_t>(code);
     }
-    _PROGRESS_INFO info;
-    std::memset(&info, 0, sizeof(info));
-    info.dwState = PROGRESS_STATE_FINISHED;
-    info.u64Total = kProgressTotal;
-    info.u64Done = kProgressTotal;
-    info.u64Result = static_cast<uint64_t>(code);
     CatchExeception::WriteLog("%s %d\r\n", "TipError", code);
-    sink->UpdateProgress(&info);
 }
 
 // ---- HFS+ readers of the last load ------------------------------------------------------

@@ -193,7 +193,7 @@ namespace SaveRestoreResult {
     // The synthetic progress (5 at the start, one step at most every 100 ms
     // up to 98, 100 at the end) of one save or load at a time.
     void IncProgress(IProgress* sink, bool finish, bool start);
-    // A finished record carrying code, remembered for the finish report.
+    // The error code of this save or load, reported by its one finish.
     void TipError(IProgress* sink, int code);
     // The HFS+ reader kept for a searcher type by the last load, or null.
     CHFSPlusVolume* GetCachedHFSPlusVolume(int searcherType);

@@ -325,6 +325,47 @@ TEST_F(SaveRestore, LoadErrorsAreReported)
     EXPECT_EQ(DoRestoreScanResult("x", nullptr), -1);
 }
 
+// A failed save or load reports its end once, when its thread is done: an
+// earlier finished record let the next load start while the failed one still
+// ran, and the failed one's late finish was then read as the next one's.
+TEST_F(SaveRestore, AFailedLoadOrSaveFinishesOnceAtItsEnd)
+{
+    struct Sink : IProgress {
+        std::vector<_PROGRESS_INFO> seen;
+        void UpdateProgress(_PROGRESS_INFO* i) override { seen.push_back(*i); }
+        int Continued() override { return 1; }
+        int shouldBuild() override { return 1; }
+    };
+    const std::string header = m_dir / "header.rsf";
+    std::ofstream(header, std::ios::binary) << std::string(512, 'x');
+    struct Case {
+        bool save;
+        std::string path;
+        uint64_t code;
+    };
+    const Case cases[] = {
+        {false, m_dir / "missing.rsf", SCAN_RESULT_CANNOT_OPEN},
+        {false, header, SCAN_RESULT_BAD_HEADER},
+        {true, m_dir / "no/such/folder.rsf", SCAN_RESULT_CANNOT_OPEN},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        Sink sink;
+        auto* para = new SaveRestoreResult::OperationPara{c.path, &sink};
+        if (c.save)
+            SaveRestoreResult::Static_SaveScanResult(para);
+        else
+            SaveRestoreResult::Static_RestoreScanResult(para);
+        ASSERT_FALSE(sink.seen.empty());
+        size_t finished = 0;
+        for (const _PROGRESS_INFO& p : sink.seen)
+            finished += p.dwState == PROGRESS_STATE_FINISHED;
+        EXPECT_EQ(finished, 1u);
+        EXPECT_TRUE(Finished(sink.seen.back()));
+        EXPECT_EQ(sink.seen.back().u64Result, c.code);
+    }
+}
+
 TEST_F(SaveRestore, ProgressClimbsAtMostOneStepATickAndStopsAt98)
 {
     struct Sink : IProgress {
