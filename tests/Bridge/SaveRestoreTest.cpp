@@ -151,6 +151,14 @@ std::map<std::string, std::string> RecoverAll(const std::string& dir)
     return files;
 }
 
+// Every progress record a save or load sends.
+struct RecordingSink : IProgress {
+    std::vector<_PROGRESS_INFO> seen;
+    void UpdateProgress(_PROGRESS_INFO* i) override { seen.push_back(*i); }
+    int Continued() override { return 1; }
+    int shouldBuild() override { return 1; }
+};
+
 class SaveRestore : public testing::Test {
 protected:
     void SetUp() override
@@ -330,12 +338,6 @@ TEST_F(SaveRestore, LoadErrorsAreReported)
 // ran, and the failed one's late finish was then read as the next one's.
 TEST_F(SaveRestore, AFailedLoadOrSaveFinishesOnceAtItsEnd)
 {
-    struct Sink : IProgress {
-        std::vector<_PROGRESS_INFO> seen;
-        void UpdateProgress(_PROGRESS_INFO* i) override { seen.push_back(*i); }
-        int Continued() override { return 1; }
-        int shouldBuild() override { return 1; }
-    };
     const std::string header = m_dir / "header.rsf";
     std::ofstream(header, std::ios::binary) << std::string(512, 'x');
     struct Case {
@@ -350,7 +352,7 @@ TEST_F(SaveRestore, AFailedLoadOrSaveFinishesOnceAtItsEnd)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
-        Sink sink;
+        RecordingSink sink;
         auto* para = new SaveRestoreResult::OperationPara{c.path, &sink};
         if (c.save)
             SaveRestoreResult::Static_SaveScanResult(para);
@@ -368,12 +370,7 @@ TEST_F(SaveRestore, AFailedLoadOrSaveFinishesOnceAtItsEnd)
 
 TEST_F(SaveRestore, ProgressClimbsAtMostOneStepATickAndStopsAt98)
 {
-    struct Sink : IProgress {
-        std::vector<_PROGRESS_INFO> seen;
-        void UpdateProgress(_PROGRESS_INFO* i) override { seen.push_back(*i); }
-        int Continued() override { return 1; }
-        int shouldBuild() override { return 1; }
-    } sink;
+    RecordingSink sink;
     SaveRestoreResult::IncProgress(&sink, false, true);
     ASSERT_EQ(sink.seen.size(), 1u);
     EXPECT_EQ(sink.seen[0].u64Done, 5u);
