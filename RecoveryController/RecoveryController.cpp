@@ -359,6 +359,11 @@ ResultCode CCompleteRecoveryController::StartDataRecovery(IStorageDevice* device
         m_pRestoreSource->SetDirecotryTreeBuilder(m_pTreeBuilder, progress, device);
     else
         result = SearchData(0, device->GetTotalSectors() - 1, progress);
+    // The walk is over (ended or stopped): the reader reads no further ahead.
+    // What the searchers' ends read goes to the device on this thread, and
+    // once this returns the caller may let the device go while this
+    // controller is kept for recovering.
+    m_pCacheDevice->EndCache();
 
     const int build = progress->shouldBuild();
     for (_SEARCHER_INFO& info : m_vSearchers) {

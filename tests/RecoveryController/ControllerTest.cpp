@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <map>
@@ -736,6 +737,35 @@ TEST_F(scan_controller, ParallelScanGivesEveryBlockInOrderRawLast)
 
 // A stopped parallel scan returns soon after the stop, even when every
 // searcher takes a while per block, and ends every searcher but RAW.
+// A stopped deep scan leaves no read running or to come: the device may go
+// as soon as the scan returns, though the controller is kept for recovering.
+TEST_F(scan_controller, NoReadReachesTheDeviceOnceAStoppedScanReturns)
+{
+    RegisterFakeCompleteSearchers();
+    for (unsigned int threads : {1u, 8u}) {
+        SCOPED_TRACE(threads);
+        FakeScan().log.Clear();
+        CSlowSource slow(200LL * 8192);
+        CCountingDevice device(&slow);
+        std::atomic<bool> returned{false};
+        std::atomic<int> late{0};
+        device.SetHook([&](long long, long long) {
+            if (returned)
+                ++late;
+        });
+        // Reads take 20 ms a block: the stop comes a few blocks in, while
+        // the reader is still ahead of the searchers.
+        CTimedStopProgress stopping(std::chrono::steady_clock::now() + 90ms);
+        auto ctl = Make(RECOVERY_CONTROLLER_DEEP);
+        DeepOf(ctl.get())->SetScanThreads(threads);
+        ASSERT_EQ(ctl->StartDataRecovery(&device, &stopping, &sink), 0u);
+        returned = true;
+        std::this_thread::sleep_for(100ms);
+        EXPECT_EQ(late.load(), 0);
+        EXPECT_LT(device.Reads().size(), 200u);
+    }
+}
+
 TEST_F(scan_controller, ParallelScanStopsWithin100ms)
 {
     RegisterFakeCompleteSearchers();
