@@ -735,8 +735,6 @@ TEST_F(scan_controller, ParallelScanGivesEveryBlockInOrderRawLast)
     }
 }
 
-// A stopped parallel scan returns soon after the stop, even when every
-// searcher takes a while per block, and ends every searcher but RAW.
 // A stopped deep scan leaves no read running or to come: the device may go
 // as soon as the scan returns, though the controller is kept for recovering.
 TEST_F(scan_controller, NoReadReachesTheDeviceOnceAStoppedScanReturns)
@@ -766,6 +764,8 @@ TEST_F(scan_controller, NoReadReachesTheDeviceOnceAStoppedScanReturns)
     }
 }
 
+// A stopped parallel scan returns soon after the stop, even when every
+// searcher takes a while per block, and ends every searcher but RAW.
 TEST_F(scan_controller, ParallelScanStopsWithin100ms)
 {
     RegisterFakeCompleteSearchers();
