@@ -90,6 +90,17 @@ void EnsureFacadeMachine()
     EXPECT_FALSE(ZRUIController::IsScanRunning());
 }
 
+void ReinstallFacadeMachineDevices()
+{
+    ZRUIScan::instance().SaveScanSorage(nullptr);
+    ZRUIDeviceData::instance().ReplaceEnumerator(g_machine ? g_machine->enumerator.get() : nullptr);
+    if (!g_machine)
+        return;
+    BridgeListener listener;
+    ZRUIController::NotifiyDeviceInfoAfterInit("aInitFinished");
+    EXPECT_TRUE(Pump([&] { return listener.Count("aInitFinished") >= 1; }));
+}
+
 DiskVolumeNodeArray FacadeDevices()
 {
     EnsureFacadeMachine();

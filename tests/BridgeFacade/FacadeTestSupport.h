@@ -20,6 +20,11 @@ class IFileNode;
 //                 number of the temporary folders' file system
 //   disk "loop1"  preview.img, volume "PREVIEWS" (make-preview-image.sh)
 void EnsureFacadeMachine();
+// For a test that lists devices of its own: forgets the device of the last
+// scan, then lists the shared machine's devices again (when it was made), so
+// that the tests after it in the same process find them and no pointer into
+// the test's own devices is kept.
+void ReinstallFacadeMachineDevices();
 // The device list as the disk page gets it.
 DiskVolumeNodeArray FacadeDevices();
 // The disk or volume item of that name, or null.
