@@ -764,6 +764,15 @@ TEST_F(scan_controller, NoReadReachesTheDeviceOnceAStoppedScanReturns)
     }
 }
 
+// How soon a stopped parallel scan must return. ThreadSanitizer slows every
+// thread several times over, and CI runs these tests eight at a time under
+// it: there the run checks the stop for races, and its time only for a hang.
+#if defined(__SANITIZE_THREAD__)
+constexpr double kParallelStopLimit = 0.5;
+#else
+constexpr double kParallelStopLimit = 0.1;
+#endif
+
 // A stopped parallel scan returns soon after the stop, even when every
 // searcher takes a while per block, and ends every searcher but RAW.
 TEST_F(scan_controller, ParallelScanStopsWithin100ms)
@@ -773,7 +782,7 @@ TEST_F(scan_controller, ParallelScanStopsWithin100ms)
     FakeScan().readBlocks = false;
     FakeScan().onAnalyze = [](int, long long, long long) { std::this_thread::sleep_for(5ms); };
     double best = 1e9;
-    for (int run = 0; run < 3 && best > 0.1; ++run) {
+    for (int run = 0; run < 3 && best > kParallelStopLimit; ++run) {
         FakeScan().log.Clear();
         const auto stopAt = std::chrono::steady_clock::now() + 50ms;
         CTimedStopProgress stopping(stopAt);
@@ -786,5 +795,5 @@ TEST_F(scan_controller, ParallelScanStopsWithin100ms)
             EXPECT_EQ(FakeScan().log.Has(std::to_string(type) + ":EndSearch 1"), type != 34) << type;
     }
     std::printf("parallel deep scan: returned %.0f ms after the stop\n", best * 1000);
-    EXPECT_LE(best, 0.1);
+    EXPECT_LE(best, kParallelStopLimit);
 }
