@@ -90,10 +90,15 @@ void EnsureFacadeMachine()
     EXPECT_FALSE(ZRUIController::IsScanRunning());
 }
 
-void ReinstallFacadeMachineDevices()
+void UseEnumerator(IEnumDeviceEx* enumerator)
 {
     ZRUIScan::instance().SaveScanSorage(nullptr);
-    ZRUIDeviceData::instance().ReplaceEnumerator(g_machine ? g_machine->enumerator.get() : nullptr);
+    ZRUIDeviceData::instance().ReplaceEnumerator(enumerator);
+}
+
+void ReinstallFacadeMachineDevices()
+{
+    UseEnumerator(g_machine ? g_machine->enumerator.get() : nullptr);
     if (!g_machine)
         return;
     BridgeListener listener;

@@ -12,6 +12,7 @@
 
 #include "DiskVolumeNodeData.h"
 
+class IEnumDeviceEx;
 class IFileNode;
 
 // The machine, listed through the facade once per process:
@@ -20,10 +21,12 @@ class IFileNode;
 //                 number of the temporary folders' file system
 //   disk "loop1"  preview.img, volume "PREVIEWS" (make-preview-image.sh)
 void EnsureFacadeMachine();
-// For a test that lists devices of its own: forgets the device of the last
-// scan, then lists the shared machine's devices again (when it was made), so
-// that the tests after it in the same process find them and no pointer into
-// the test's own devices is kept.
+// The devices of enumerator (none for null) replace the listed ones, once the
+// scan has forgotten the device of its last scan, which went with them.
+void UseEnumerator(IEnumDeviceEx* enumerator);
+// For a test that lists devices of its own: the shared machine's devices are
+// used and listed again (when it was made), so that the tests after it in the
+// same process find them and no pointer into the test's own devices is kept.
 void ReinstallFacadeMachineDevices();
 // The device list as the disk page gets it.
 DiskVolumeNodeArray FacadeDevices();

@@ -26,8 +26,6 @@
 #include "ZRProgressView.h"
 #include "TestSupport.h"
 #include "ZRUIController.h"
-#include "ZRUIDeviceData.h"
-#include "ZRUIScan.h"
 
 namespace {
 
@@ -341,15 +339,13 @@ TEST(ResultsOnUnformattedDisk, TotalsSayThatNoFileSystemWasFound)
     sys.AddDisk(sdx);
     sys.AddPartition({"sdx", "sdx1", "8:97", 1, 2048, 32768 - 2048, part});
     CEnumDeviceEx enumerator(sys.Platform());
-    // The devices listed here go with this test: the earlier tests' scanned
-    // device is forgotten before they replace the shared ones, and the shared
-    // ones come back before they go.
+    // The devices listed here go with this test: the shared ones come back
+    // before they go.
     struct SharedDevicesBack {
         ~SharedDevicesBack() { ReinstallFacadeMachineDevices(); }
     } sharedDevicesBack;
-    ZRUIScan::instance().SaveScanSorage(nullptr);
     CDirectoryTreeBuilder::SetDefaultFirstBatchPause(std::chrono::milliseconds(0));
-    ZRUIDeviceData::instance().ReplaceEnumerator(&enumerator);
+    UseEnumerator(&enumerator);
     ZRUIController::initFileType();
     ZRUIController::SetRecoveryType(127);
     BridgeListener listener;
